@@ -1,0 +1,29 @@
+# Thin wrappers over the CMake presets.
+.PHONY: all deps demo test test-asan test-portable bench clean
+
+all: test
+
+deps:
+	@bash scripts/install-deps.sh
+
+demo: deps
+	cmake --preset release
+	cmake --build --preset release --target dspfx_tool
+	./build/release/tools/dspfx/dspfx demo
+
+test: deps
+	cmake --workflow --preset release
+
+test-asan: deps
+	cmake --workflow --preset asan
+
+test-portable: deps
+	cmake --workflow --preset portable
+
+bench: deps
+	cmake --preset bench
+	cmake --build --preset bench
+	./build/bench/bench/dspfx_bench
+
+clean:
+	rm -rf build

@@ -1,0 +1,39 @@
+#include "core/fastmem_heap.h"
+#include "core/processor_flags.h"
+#include "core/sample_convert.h"
+#include "dspfx/dspfx.h"
+
+using namespace dspfx;
+
+extern "C" {
+
+DSPFX_API void* fastmemAlloc(uint32_t size) noexcept { return fastmemHeap().allocate(size); }
+
+DSPFX_API uint32_t fastmemFree(void* ptr) noexcept { return fastmemHeap().release(ptr); }
+
+DSPFX_API void* fastmemRealloc(void* ptr, uint32_t size) noexcept {
+  return fastmemHeap().reallocate(ptr, size);
+}
+
+DSPFX_API uint32_t fastmemGetAllocatedSize(void) noexcept { return fastmemHeap().allocatedSize(); }
+
+DSPFX_API void dspEnableMmx(int32_t enable) noexcept {
+  processorFlags().mmxEnabled.store(static_cast<uint8_t>(enable), std::memory_order_relaxed);
+}
+
+DSPFX_API void dspEnable3dnow(int32_t enable) noexcept {
+  processorFlags().amd3dnowEnabled.store(static_cast<uint8_t>(enable), std::memory_order_relaxed);
+}
+
+DSPFX_API void dspEnableSse(int32_t enable) noexcept {
+  processorFlags().sseEnabled.store(static_cast<uint8_t>(enable), std::memory_order_relaxed);
+}
+
+DSPFX_API uint32_t dspPcmEncode(const float* in, int16_t* out, uint32_t count) noexcept {
+  if (count != 0 && (!in || !out)) return 0;
+  return pcmEncode(in, out, count);
+}
+
+DSPFX_API uint32_t dspPcmDecode(void) noexcept { return 0; }
+
+}  // extern "C"

@@ -1,0 +1,14 @@
+/* The header must stand alone in a C11 translation unit and link. */
+#include "dspfx/dspfx.h"
+
+#include <stdio.h>
+
+int main(void) {
+  void* p = fastmemAlloc(64);
+  int ok = p != NULL && ((uintptr_t)p % 16u) == 0 && fastmemFree(p) == 1 && dspPcmDecode() == 0;
+  if (!ok) {
+    fprintf(stderr, "C client could not use the library\n");
+    return 1;
+  }
+  return 0;
+}

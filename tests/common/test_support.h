@@ -1,0 +1,59 @@
+#pragma once
+// Helpers shared by the suites: signal generators, measurements, guards.
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+namespace dspfx::test {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Interleaved 16-bit sine of the given amplitude (0..1 of full scale).
+inline std::vector<int16_t> sinePcm(double freq, double rate, uint32_t frames, uint32_t channels,
+                                    double amplitude = 0.5, double phase = 0.0) {
+  std::vector<int16_t> out(size_t{frames} * channels);
+  for (uint32_t i = 0; i < frames; ++i) {
+    const auto v = static_cast<int16_t>(32767.0 * amplitude * std::sin(2 * kPi * freq * i / rate + phase));
+    for (uint32_t c = 0; c < channels; ++c) out[size_t{i} * channels + c] = v;
+  }
+  return out;
+}
+
+// Frequency of a roughly periodic signal from its rising zero crossings,
+// interpolated between samples. stride picks one channel of interleaved data.
+template <class T>
+double zeroCrossingFrequency(const T* x, size_t count, double rate, size_t stride = 1,
+                             size_t skip = 0) {
+  double first = -1, last = -1;
+  int crossings = 0;
+  for (size_t i = skip + 1; i < count; ++i) {
+    const double a = x[(i - 1) * stride], b = x[i * stride];
+    if (a < 0 && b >= 0) {
+      const double t = (i - 1) + (-a) / (b - a);
+      if (first < 0) first = t;
+      last = t;
+      ++crossings;
+    }
+  }
+  if (crossings < 2) return 0;
+  return (crossings - 1) * rate / (last - first);
+}
+
+inline double rms(const float* x, size_t n) {
+  double s = 0;
+  for (size_t i = 0; i < n; ++i) s += double{x[i]} * x[i];
+  return n ? std::sqrt(s / n) : 0;
+}
+
+// Buffer with a guard value just past the end, to catch writes beyond it.
+template <class T>
+struct Guarded {
+  explicit Guarded(size_t n, T guard) : data(n + 1, T{}), size(n), guard(guard) { data[n] = guard; }
+  T* get() { return data.data(); }
+  bool intact() const { return data[size] == guard; }
+  std::vector<T> data;
+  size_t size;
+  T guard;
+};
+
+}  // namespace dspfx::test

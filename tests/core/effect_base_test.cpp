@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "core/exports/export_call.h"
+#include "core/fastmem_heap.h"
+
+namespace {
+
+using namespace dspfx;
+
+// A minimal family: doubles its input. Counts setups for the chain tests.
+class DoublerEffect : public EffectBase {
+ public:
+  static constexpr int32_t kTypeId = kTypeChorus;
+  DoublerEffect() { typeId = kTypeId; }
+  uint32_t processChannel(uint32_t, const float* in, float* out, uint32_t frames) override {
+    for (uint32_t i = 0; i < frames; ++i) out[i] = 2 * in[i];
+    return frames;
+  }
+  uint32_t process(const float* l, const float* r, float* ol, float* orr, uint32_t frames) override {
+    processChannel(0, l, ol, frames);
+    if (stereo()) processChannel(1, r, orr, frames);
+    return frames;
+  }
+};
+
+class OtherEffect : public DoublerEffect {
+ public:
+  static constexpr int32_t kTypeId = kTypeFader;
+  OtherEffect() { typeId = kTypeId; }
+};
+
+TEST(EffectBase, SetupBuffersKeepsGrowsAndShrinks) {
+  DoublerEffect e;
+  EXPECT_FALSE(e.allocated);
+  EXPECT_EQ(e.typeId, kTypeChorus);
+  ASSERT_TRUE(e.setupBuffers(256, 2));
+  EXPECT_TRUE(e.allocated);
+  float* const first = e.inL;
+  for (float* b : {e.inL, e.inR, e.outL, e.outR, e.auxL, e.auxR}) {
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u);
+  }
+  e.outRate = 48000;
+  EXPECT_EQ(e.setup(128, 1, 44100), 44100u);  // fewer frames: same buffers
+  EXPECT_EQ(e.inL, first);
+  EXPECT_EQ(e.capacityFrames, 128u);
+  EXPECT_EQ(e.outFrames, 128u);
+  EXPECT_EQ(e.inChannels, 1u);
+  EXPECT_EQ(e.outChannels, 1u);
+  EXPECT_EQ(e.inRate, 44100u);
+  EXPECT_EQ(e.outRate, 48000u);  // setup leaves the output rate alone
+  // The capacity shrank to 128, so 200 frames reallocate although the
+  // buffers once held 256.
+  const uint32_t before = fastmemGetAllocatedSize();
+  ASSERT_TRUE(e.setupBuffers(200, 2));
+  EXPECT_EQ(e.capacityFrames, 200u);
+  EXPECT_EQ(fastmemGetAllocatedSize(), before - 6 * 256 * 4 + 6 * 200 * 4);
+  EXPECT_EQ(e.inRate, 0u);
+  e.releaseBuffers();
+  EXPECT_FALSE(e.allocated);
+  EXPECT_EQ(e.inL, nullptr);
+}
+
+TEST(EffectBase, ImpossibleBufferRequestLeavesNothing) {
+  const uint32_t before = fastmemGetAllocatedSize();
+  DoublerEffect e;
+  EXPECT_FALSE(e.setupBuffers(0x7FFFFFFF, 2));
+  EXPECT_FALSE(e.allocated);
+  EXPECT_EQ(fastmemGetAllocatedSize(), before);
+}
+
+TEST(EffectBase, DefaultBlockPathConvertsProcessesAndConvertsBack) {
+  DoublerEffect e;
+  ASSERT_TRUE(e.setupBuffers(8, 2));
+  EXPECT_EQ(e.getDstSize(1234), 1234u);
+  const int16_t in[7] = {100, -200, 300, -400, 500, 7, 0};
+  int16_t out[7] = {0, 0, 0, 0, 0, 0, 99};
+  // 14 bytes: the lone last sample does not make a frame.
+  EXPECT_EQ(e.processInterleaved(in, out, 14), 14u);
+  EXPECT_EQ(out[0], 200);
+  EXPECT_EQ(out[1], -400);
+  EXPECT_EQ(out[2], 600);
+  EXPECT_EQ(out[3], -800);
+  EXPECT_EQ(out[4], 1000);
+  EXPECT_EQ(out[6], 99);
+}
+
+TEST(ExportShape, RegistryRefusesNullFreedAndForeignHandles) {
+  DspEffect* a = createEffect<DoublerEffect>([](DoublerEffect& e) { return e.setupBuffers(64, 2); });
+  DspEffect* b = createEffect<OtherEffect>([](OtherEffect& e) { return e.setupBuffers(64, 1); });
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  int notAnEffect[64] = {};
+  auto frames = [](DspEffect* h) {
+    return withEffect<DoublerEffect>(h, 0u, [](DoublerEffect& e) { return e.capacityFrames; });
+  };
+  EXPECT_EQ(frames(a), 64u);
+  EXPECT_EQ(frames(b), 0u);  // other family
+  EXPECT_EQ(frames(nullptr), 0u);
+  EXPECT_EQ(frames(reinterpret_cast<DspEffect*>(notAnEffect)), 0u);
+  EXPECT_EQ(destroyEffect<DoublerEffect>(b), 0u);  // wrong family: untouched
+  EXPECT_EQ(destroyEffect<OtherEffect>(b), 1u);
+  EXPECT_EQ(destroyEffect<OtherEffect>(b), 0u);  // stale
+  EXPECT_EQ(destroyEffect<DoublerEffect>(nullptr), 0u);
+  EXPECT_EQ(frames(a), 64u);  // still intact after the misuse
+  EXPECT_EQ(destroyEffect<DoublerEffect>(a), 1u);
+  EXPECT_EQ(frames(a), 0u);
+}
+
+TEST(ExportShape, BlocksAboveCapacityAndMissingBuffersAreRefused) {
+  DspEffect* h = createEffect<DoublerEffect>([](DoublerEffect& e) { return e.setupBuffers(4, 2); });
+  ASSERT_NE(h, nullptr);
+  std::vector<int16_t> in(10, 1000), out(10, 7);
+  auto run = [&](const int16_t* i, int16_t* o, uint32_t bytes) {
+    return withBlock<DoublerEffect>(h, i, o, bytes,
+                                    [&](DoublerEffect& e) { return e.processInterleaved(i, o, bytes); });
+  };
+  EXPECT_EQ(run(in.data(), out.data(), 20), 0u);  // 5 frames > 4
+  EXPECT_EQ(out[0], 7);
+  EXPECT_EQ(run(nullptr, out.data(), 16), 0u);
+  EXPECT_EQ(run(in.data(), out.data(), 16), 16u);
+  EXPECT_EQ(out[0], 2000);
+  EXPECT_EQ(out[8], 7);
+  EXPECT_EQ(run(nullptr, nullptr, 0), 0u);  // nothing to do, nothing done
+  EXPECT_EQ(destroyEffect<DoublerEffect>(h), 1u);
+}
+
+TEST(ExportShape, FailedInitLeavesNothing) {
+  const uint32_t before = fastmemGetAllocatedSize();
+  DspEffect* h = createEffect<DoublerEffect>([](DoublerEffect& e) { return e.setupBuffers(0x7FFFFFFF, 2); });
+  EXPECT_EQ(h, nullptr);
+  DspEffect* t = createEffect<DoublerEffect>([](DoublerEffect& e) -> bool {
+    e.setupBuffers(16, 2);
+    throw std::bad_alloc();
+  });
+  EXPECT_EQ(t, nullptr);
+  EXPECT_EQ(fastmemGetAllocatedSize(), before);
+}
+
+}  // namespace
