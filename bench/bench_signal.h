@@ -1,6 +1,8 @@
 #pragma once
 // The one deterministic test signal every benchmark row uses: 60 s of
 // stereo 44100 Hz 16-bit PCM, sines plus noise.
+#include <benchmark/benchmark.h>
+
 #include <cmath>
 #include <cstdint>
 #include <vector>
