@@ -88,6 +88,53 @@ DSPFX_API uint32_t dspPcmEncode(const float* in, int16_t* out, uint32_t count) D
 DSPFX_API uint32_t dspPcmDecode(void) DSPFX_NOEXCEPT;
 
 /* @@section chain@@ */
+/* ======================================================================
+ * Processing chain
+ *
+ * Runs several effects one after another on one block without converting
+ * to PCM in between. Effects are kept sorted by the order number given to
+ * dspAdd (equal numbers keep the order they came in) and every effect is set
+ * up again whenever the format reaching it changes (the chain's own format
+ * for the first effect, the previous effect's output format for the rest).
+ * Effects added to a chain belong to it: dspClear and dspDestroy destroy
+ * them, their term<Effect> call refuses them (returns 0), and their set and
+ * get calls keep working. Input and output may be the same buffer only when
+ * the chain does not change the block length or channel count.
+ * ====================================================================== */
+
+/** New empty chain for blocks of up to frames frames of channels channels
+ *  at rate Hz; null when no memory. */
+DSPFX_API DspChain* dspCreate(uint32_t frames, uint32_t channels, uint32_t rate) DSPFX_NOEXCEPT;
+/** Hands effect to the chain at position order; returns the new count. An
+ *  effect without buffers, one that already belongs to a chain, or an
+ *  invalid handle is not added (the unchanged count is returned); 0 for an
+ *  invalid chain. */
+DSPFX_API uint32_t dspAdd(DspChain* chain, DspEffect* effect, uint32_t order) DSPFX_NOEXCEPT;
+/** Destroys every effect in the chain; the chain stays usable and keeps its
+ *  format. */
+DSPFX_API void dspClear(DspChain* chain) DSPFX_NOEXCEPT;
+/** Sets a new input format and sets up again every effect whose input
+ *  format changes as a result (nothing happens for an unchanged format). */
+DSPFX_API void dspAdjust(DspChain* chain, uint32_t frames, uint32_t channels, uint32_t rate) DSPFX_NOEXCEPT;
+/** The index-th effect (0 = first); null when index >= count. */
+DSPFX_API DspEffect* dspGetHandle(DspChain* chain, uint32_t index) DSPFX_NOEXCEPT;
+/** Output rate of the last effect in Hz; the chain's own rate when empty. */
+DSPFX_API uint32_t dspGetDstRate(DspChain* chain) DSPFX_NOEXCEPT;
+/** Output channel count of the last effect; the chain's own when empty. */
+DSPFX_API uint32_t dspGetDstChannels(DspChain* chain) DSPFX_NOEXCEPT;
+/** Output size for an input of size (frames or bytes, as the effects count
+ *  it), passed through every effect; size itself when empty. */
+DSPFX_API uint32_t dspGetDstSize(DspChain* chain, uint32_t size) DSPFX_NOEXCEPT;
+/** Runs one PCM block through the chain; returns the bytes written to out
+ *  (which must hold dspGetDstSize-many frames of dspGetDstChannels). An empty
+ *  chain copies the block. 0 when the block holds more frames than the chain
+ *  was set up for, or a buffer is null. */
+DSPFX_API uint32_t dspSend(DspChain* chain, const int16_t* in, int16_t* out, uint32_t bytes) DSPFX_NOEXCEPT;
+/** As dspSend on interleaved floats (full scale +-1.0), sized in frames;
+ *  returns frames written. An empty chain copies frames * channels floats. */
+DSPFX_API uint32_t dspSendFloat(DspChain* chain, const float* in, float* out, uint32_t frames) DSPFX_NOEXCEPT;
+/** Destroys the chain and its effects; null and invalid chains are ignored. */
+DSPFX_API void dspDestroy(DspChain* chain) DSPFX_NOEXCEPT;
 
 /* @@section eq@@ */
 

@@ -4,32 +4,14 @@
 
 #include "core/exports/export_call.h"
 #include "core/fastmem_heap.h"
+#include "core/test_effects.h"
 
 namespace {
 
 using namespace dspfx;
 
-// A minimal family: doubles its input. Counts setups for the chain tests.
-class DoublerEffect : public EffectBase {
- public:
-  static constexpr int32_t kTypeId = kTypeChorus;
-  DoublerEffect() { typeId = kTypeId; }
-  uint32_t processChannel(uint32_t, const float* in, float* out, uint32_t frames) override {
-    for (uint32_t i = 0; i < frames; ++i) out[i] = 2 * in[i];
-    return frames;
-  }
-  uint32_t process(const float* l, const float* r, float* ol, float* orr, uint32_t frames) override {
-    processChannel(0, l, ol, frames);
-    if (stereo()) processChannel(1, r, orr, frames);
-    return frames;
-  }
-};
-
-class OtherEffect : public DoublerEffect {
- public:
-  static constexpr int32_t kTypeId = kTypeFader;
-  OtherEffect() { typeId = kTypeId; }
-};
+using DoublerEffect = test::ScaleEffect;
+using test::OtherEffect;
 
 TEST(EffectBase, SetupBuffersKeepsGrowsAndShrinks) {
   DoublerEffect e;
@@ -43,7 +25,7 @@ TEST(EffectBase, SetupBuffersKeepsGrowsAndShrinks) {
     EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u);
   }
   e.outRate = 48000;
-  EXPECT_EQ(e.setup(128, 1, 44100), 44100u);  // fewer frames: same buffers
+  EXPECT_EQ(e.EffectBase::setup(128, 1, 44100), 44100u);  // fewer frames: same buffers
   EXPECT_EQ(e.inL, first);
   EXPECT_EQ(e.capacityFrames, 128u);
   EXPECT_EQ(e.outFrames, 128u);

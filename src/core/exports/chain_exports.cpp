@@ -1,0 +1,106 @@
+#include <new>
+
+#include "core/dsp_chain.h"
+#include "core/exports/export_call.h"
+#include "core/handle_registry.h"
+#include "dspfx/dspfx.h"
+
+namespace {
+
+using dspfx::HandleKind;
+using dspfx::handleRegistry;
+using Chain = dspfx::DspChain;
+
+Chain* liveChain(::DspChain* h) {
+  return handleRegistry().contains(h, HandleKind::kChain) ? reinterpret_cast<Chain*>(h) : nullptr;
+}
+
+template <class R, class F>
+R withChain(::DspChain* h, R failure, F&& f) noexcept {
+  try {
+    Chain* c = liveChain(h);
+    return c ? f(*c) : failure;
+  } catch (...) {
+    return failure;
+  }
+}
+
+}  // namespace
+
+extern "C" {
+
+DSPFX_API DspChain* dspCreate(uint32_t frames, uint32_t channels, uint32_t rate) noexcept {
+  auto* c = new (std::nothrow) Chain(frames, channels, rate);
+  if (!c) return nullptr;
+  try {
+    if (handleRegistry().add(c, HandleKind::kChain)) return reinterpret_cast<::DspChain*>(c);
+  } catch (...) {
+  }
+  delete c;
+  return nullptr;
+}
+
+DSPFX_API uint32_t dspAdd(DspChain* chain, DspEffect* effect, uint32_t order) noexcept {
+  return withChain(chain, 0u, [&](Chain& c) -> uint32_t {
+    dspfx::EffectBase* e = dspfx::liveEffect(effect);
+    // An effect belongs to one owner: the host, or exactly one chain.
+    if (!e || handleRegistry().owner(e)) return c.count;
+    const uint32_t before = c.count;
+    const uint32_t after = c.add(e, order);
+    if (after != before) handleRegistry().setOwner(e, &c);
+    return after;
+  });
+}
+
+DSPFX_API void dspClear(DspChain* chain) noexcept {
+  withChain(chain, 0, [](Chain& c) {
+    c.clear();
+    return 0;
+  });
+}
+
+DSPFX_API void dspAdjust(DspChain* chain, uint32_t frames, uint32_t channels, uint32_t rate) noexcept {
+  withChain(chain, 0, [&](Chain& c) {
+    c.adjust(frames, channels, rate);
+    return 0;
+  });
+}
+
+DSPFX_API DspEffect* dspGetHandle(DspChain* chain, uint32_t index) noexcept {
+  return withChain(chain, static_cast<DspEffect*>(nullptr),
+                   [&](Chain& c) { return dspfx::toHandle(c.at(index)); });
+}
+
+DSPFX_API uint32_t dspGetDstRate(DspChain* chain) noexcept {
+  return withChain(chain, 0u, [](Chain& c) { return c.dstRate(); });
+}
+
+DSPFX_API uint32_t dspGetDstChannels(DspChain* chain) noexcept {
+  return withChain(chain, 0u, [](Chain& c) { return c.dstChannels(); });
+}
+
+DSPFX_API uint32_t dspGetDstSize(DspChain* chain, uint32_t size) noexcept {
+  return withChain(chain, 0u, [&](Chain& c) { return c.dstSize(size); });
+}
+
+DSPFX_API uint32_t dspSend(DspChain* chain, const int16_t* in, int16_t* out, uint32_t bytes) noexcept {
+  return withChain(chain, 0u, [&](Chain& c) -> uint32_t {
+    if (bytes != 0 && (!in || !out)) return 0;
+    return c.send(in, out, bytes);
+  });
+}
+
+DSPFX_API uint32_t dspSendFloat(DspChain* chain, const float* in, float* out, uint32_t frames) noexcept {
+  return withChain(chain, 0u, [&](Chain& c) -> uint32_t {
+    if (frames != 0 && (!in || !out)) return 0;
+    return c.sendFloat(in, out, frames);
+  });
+}
+
+DSPFX_API void dspDestroy(DspChain* chain) noexcept {
+  Chain* c = liveChain(chain);
+  if (!c || !handleRegistry().remove(c, HandleKind::kChain)) return;
+  delete c;
+}
+
+}  // extern "C"
