@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets.
-.PHONY: all deps demo test test-asan test-portable bench clean
+.PHONY: all deps demo test test-asan test-tsan test-portable bench clean
 
 all: test
 
@@ -16,6 +16,9 @@ test: deps
 
 test-asan: deps
 	cmake --workflow --preset asan
+
+test-tsan: deps
+	cmake --workflow --preset tsan
 
 test-portable: deps
 	cmake --workflow --preset portable
