@@ -1,0 +1,188 @@
+#include "rate/rate_converter.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "core/fastmem_heap.h"
+#include "core/sample_convert.h"
+
+namespace dspfx {
+namespace {
+
+double acoshByLog(double x) { return std::log(x + std::sqrt(x * x - 1.0)); }
+
+// Chebyshev type I order that keeps rippleDb up to fp and reaches stopbandDb
+// at lo / 2.
+int32_t estimateOrder(float stopbandDb, float rippleDb, double fp, uint32_t lo) {
+  const double a = std::sqrt((std::pow(10.0, 0.1 * stopbandDb) - 1.0) /
+                             (std::pow(10.0, 0.1 * rippleDb) - 1.0));
+  const double b = (0.5 / fp) * lo;
+  const double estimate = acoshByLog(a) / acoshByLog(b) + 1.0;
+  if (!(estimate >= 1.0)) return 1;
+  if (!(estimate < RateConverter::kMaxFilterOrder + 1.0)) return RateConverter::kMaxFilterOrder;
+  return static_cast<int32_t>(estimate);
+}
+
+bool growFloats(float*& buffer, uint32_t count) {
+  void* grown = buffer ? fastmemHeap().reallocate(buffer, count * 4u)
+                       : fastmemHeap().allocate(count * 4u);
+  if (!grown) return false;
+  buffer = static_cast<float*>(grown);
+  return true;
+}
+
+}  // namespace
+
+double cubicWeight(float t) {
+  const double x = std::fabs(static_cast<double>(t));
+  if (x < 1.0) return 1.0 - (2.0 - x) * x * x;
+  if (x < 2.0) return 4.0 - (8.0 - (5.0 - x) * x) * x;
+  return 0.0;
+}
+
+uint32_t scaleCount(double count, uint32_t fromRate, uint32_t toRate) {
+  if (fromRate == 0) return 0;
+  const double v = (count / fromRate) * toRate;
+  if (!(v >= 0.0)) return 0;
+  if (v >= 4294967295.0) return UINT32_MAX;
+  return static_cast<uint32_t>(v);
+}
+
+RateConverter::~RateConverter() { releaseBuffers(); }
+
+void RateConverter::releaseBuffers() {
+  freeFloats(scratch);
+  freeFloats(history);
+  allocated = false;
+}
+
+uint32_t RateConverter::configure(uint32_t newCapacity, uint32_t src, uint32_t dst,
+                                  int32_t mode, float stopbandDb, float slopeDbPerOctave,
+                                  bool filterOn, float rippleDb) {
+  dstRate = dst;
+  interpolation = mode;
+  antiAlias = filterOn;
+  srcRate = src;
+
+  const bool fresh = !scratch || !history;
+  if (fresh || newCapacity > capacity) {
+    if (newCapacity > UINT32_MAX / 4 - 3 || !growFloats(scratch, newCapacity) ||
+        !growFloats(history, newCapacity + 3)) {
+      releaseBuffers();
+      capacity = maxDst = lastChunk = 0;
+      return 0;
+    }
+  }
+  capacity = newCapacity;
+
+  maxDst = scaleCount(capacity, srcRate, dstRate);
+  direction = srcRate < dstRate ? 1 : (srcRate > dstRate ? -1 : 0);
+  const uint32_t lo = std::min(srcRate, dstRate);
+  const uint32_t hi = std::max(srcRate, dstRate);
+
+  const double fp = (0.5 / std::pow(2.0, static_cast<double>(stopbandDb) / slopeDbPerOctave)) * lo;
+  filter.setOrder(estimateOrder(stopbandDb, rippleDb, fp, lo), kLowPass);
+  // Parameters without a meaningful low-pass (a zero rate, an edge at or
+  // past half the higher rate, no ripple) leave the filter a pass-through
+  // rather than filling it with NaN.
+  if (fp > 0.0 && fp < 0.5 * hi && rippleDb > 0.0f && std::isfinite(rippleDb)) {
+    filter.designChebyshev(static_cast<float>(hi), static_cast<float>(fp), rippleDb);
+  }
+
+  std::fill(history, history + capacity + 3, 0.0f);
+  allocated = true;
+  lastChunk = capacity;
+  return maxDst;
+}
+
+uint32_t RateConverter::convert(const float* in, float* out, uint32_t frames) {
+  if (!allocated) return 0;
+  frames = std::min(frames, capacity);
+  const uint32_t total = scaleCount(frames, srcRate, dstRate);
+
+  if (direction == 0) {
+    copyBytes(in, out, frames * 4u);
+    return total;
+  }
+  if (direction < 0) {
+    const float* src = in;
+    if (antiAlias) {
+      filter.run(in, scratch, frames);
+      src = scratch;
+    }
+    interpolate(src, out, frames, total);
+    return total;
+  }
+  interpolate(in, out, frames, total);
+  if (antiAlias) filter.run(out, out, total);
+  return total;
+}
+
+void RateConverter::interpolate(const float* src, float* out, uint32_t frames, uint32_t total) {
+  const double step = dstRate != 0 ? static_cast<double>(srcRate) / dstRate : 0.0;
+  const uint32_t chunkDst = scaleCount(kChunkFrames, srcRate, dstRate);
+  uint32_t remaining = total;
+  while (frames > 0) {
+    const uint32_t chunk = std::min(frames, kChunkFrames);
+    // The last chunk takes whatever the per-chunk truncations left over, so
+    // the frames written always add up to the count returned.
+    const uint32_t count = frames <= kChunkFrames ? remaining : std::min(remaining, chunkDst);
+    const uint32_t written = interpolation == 0 ? linearChunk(src, chunk, out, count, step)
+                                                : cubicChunk(src, chunk, out, count, step);
+    src += chunk;
+    out += written;
+    remaining -= written;
+    frames -= chunk;
+  }
+}
+
+uint32_t RateConverter::linearChunk(const float* x, uint32_t chunk, float* out, uint32_t count,
+                                    double step) {
+  if (count == 0) return 0;
+  // Both interpolation points stay inside the chunk; a one-frame chunk uses
+  // its frame for both.
+  const uint32_t lastLeft = chunk >= 2 ? chunk - 2 : 0;
+  const uint32_t lastRight = chunk - 1;
+  double pos = 0.0;
+  for (uint32_t i = 0; i + 1 < count; ++i) {
+    const double whole = std::floor(pos);
+    const uint32_t j = std::min(static_cast<uint32_t>(whole), lastLeft);
+    const double x0 = x[j];
+    const double x1 = x[std::min(j + 1, lastRight)];
+    out[i] = static_cast<float>((pos - whole) * (x1 - x0) + x0);
+    pos += step;
+  }
+  out[count - 1] = x[chunk - 1];
+  return count;
+}
+
+uint32_t RateConverter::cubicChunk(const float* x, uint32_t chunk, float* out, uint32_t count,
+                                   double step) {
+  // history[k] holds source position k - 3: three samples carried from the
+  // previous chunk (or call), then this chunk.
+  float* h = history;
+  for (uint32_t k = 0; k < 3; ++k) h[k] = h[lastChunk + k];
+  lastChunk = chunk;
+  std::copy(x, x + chunk, h + 3);
+  if (count == 0) return 0;
+
+  // The four taps h[j - 1] .. h[j + 2] stay inside the history even for a
+  // one-frame chunk.
+  const uint32_t lastCentre = std::max(chunk - 1, 1u);
+  double pos = 1.0;
+  for (uint32_t i = 0; i + 1 < count; ++i) {
+    const double whole = std::trunc(pos);
+    const uint32_t j = std::min(static_cast<uint32_t>(whole), lastCentre);
+    const double f = pos - whole;
+    const double sum = h[j - 1] * cubicWeight(static_cast<float>(1.0 + f)) +
+                       h[j] * cubicWeight(static_cast<float>(f)) +
+                       h[j + 1] * cubicWeight(static_cast<float>(f - 1.0)) +
+                       h[j + 2] * cubicWeight(static_cast<float>(f - 2.0));
+    out[i] = static_cast<float>(sum);
+    pos += step;
+  }
+  out[count - 1] = h[chunk];
+  return count;
+}
+
+}  // namespace dspfx

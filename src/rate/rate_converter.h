@@ -1,0 +1,67 @@
+#pragma once
+#include <cstdint>
+
+#include "core/dsp_object.h"
+#include "rate/biquad_cascade.h"
+
+namespace dspfx {
+
+// Weight of the four-point cubic convolution kernel (a = -1) at distance t
+// from the output position; the sign of t is ignored. Callers hand over the
+// distance already rounded to single precision, the weight is a double.
+double cubicWeight(float t);
+
+// The one size rule for every output count of a rate change:
+// trunc((count / fromRate) * toRate) in double precision, division first, so
+// that an announced size always matches what a conversion produces. A zero
+// fromRate gives 0; results beyond 32 bits saturate.
+uint32_t scaleCount(double count, uint32_t fromRate, uint32_t toRate);
+
+// Converts one channel of float samples from srcRate to dstRate, block by
+// block. Every block is cut into chunks of at most kChunkFrames input frames
+// and the interpolation position restarts with every chunk; only the
+// anti-alias filter state and, in cubic mode, the last three input samples
+// carry over from one chunk or call to the next.
+class RateConverter : public DspObject {
+ public:
+  static constexpr uint32_t kChunkFrames = 4096;
+  // Upper bound of the anti-alias order estimate, reached only by absurd
+  // slopes (a transition band of almost no width).
+  static constexpr int32_t kMaxFilterOrder = 256;
+
+  RateConverter() = default;
+  ~RateConverter() override;
+
+  // A full reset. Returns maxDst, the most output frames one call of at most
+  // capacity frames can produce (0 when the buffers could not be had).
+  // interpolation: 0 linear, anything else cubic. The anti-alias low-pass
+  // reaches stopbandDb at half the lower rate, stopbandDb / slopeDbPerOctave
+  // octaves above its pass-band edge, with rippleDb of pass-band ripple.
+  uint32_t configure(uint32_t capacity, uint32_t srcRate, uint32_t dstRate, int32_t interpolation,
+                     float stopbandDb, float slopeDbPerOctave, bool antiAlias, float rippleDb);
+  // Output frames written to out (at most maxDst). in and out must not
+  // overlap unless the rates are equal. frames above capacity are not read.
+  uint32_t convert(const float* in, float* out, uint32_t frames);
+  // Output frames for size input frames (any unit scales alike).
+  uint32_t dstSize(uint32_t size) const { return scaleCount(size, srcRate, dstRate); }
+
+  ChebyshevCascade filter;
+  int32_t direction = 0;
+  uint32_t srcRate = 0;
+  uint32_t dstRate = 0;
+  uint32_t capacity = 0;
+  uint32_t maxDst = 0;
+  uint32_t lastChunk = 0;
+  float* scratch = nullptr;
+  float* history = nullptr;
+  int32_t interpolation = 0;
+  bool antiAlias = false;
+
+ private:
+  void releaseBuffers();
+  void interpolate(const float* src, float* out, uint32_t frames, uint32_t total);
+  uint32_t linearChunk(const float* x, uint32_t chunk, float* out, uint32_t count, double step);
+  uint32_t cubicChunk(const float* x, uint32_t chunk, float* out, uint32_t count, double step);
+};
+
+}  // namespace dspfx
