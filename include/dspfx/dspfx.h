@@ -138,6 +138,82 @@ DSPFX_API void dspDestroy(DspChain* chain) DSPFX_NOEXCEPT;
 
 /* @@section eq@@ */
 
+/* ----------------------------------------------------------------------
+ * ShelvingEQ: N bands of equal width from 0 Hz to half the sample rate,
+ * each with a gain in dB, plus an output level in dB. Linear phase: the
+ * output is delayed by 2N - 1 frames. Both channels are filtered alike.
+ * Init and gain changes redesign through a process-wide table guarded by a
+ * lock, so effects on different threads may do so at once.
+ * ---------------------------------------------------------------------- */
+
+/** Creates a shelving equaliser for blocks of up to capacityFrames frames
+ *  (channels 2 = stereo, else mono; sampleRate in Hz, unused by the
+ *  design). bandCount N is 1, 2, 4, ... 8192; bandGainsDb points to N gains
+ *  in dB, copied. Null for any other N, a null gains pointer or no memory. */
+DSPFX_API DspEffect* initShelvingEQ(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate,
+                                    uint32_t bandCount, const float* bandGainsDb,
+                                    float outputLevelDb) DSPFX_NOEXCEPT;
+/** Equalises one PCM block of bytes (whole frames only); in and out may be
+ *  the same buffer. 1, also for 0 bytes; 0 for a bad handle, a null buffer
+ *  or a block above capacity (nothing written). */
+DSPFX_API uint32_t doShelvingEQ(DspEffect* handle, const int16_t* in, int16_t* out,
+                                uint32_t bytes) DSPFX_NOEXCEPT;
+/** Sets band 0 ... N-1 to gainDb from the next sample on, keeping the
+ *  filter's past input. 1, or 0 (nothing changed) for a bad handle or band. */
+DSPFX_API uint32_t setShelvingEQGain(DspEffect* handle, int32_t band, float gainDb) DSPFX_NOEXCEPT;
+/** Sets the output level in dB. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t setShelvingEQOutputLevel(DspEffect* handle, float outputLevelDb) DSPFX_NOEXCEPT;
+/** Destroys the equaliser. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t termShelvingEQ(DspEffect* handle) DSPFX_NOEXCEPT;
+
+/* ----------------------------------------------------------------------
+ * GraphicEQ: freely placed resonant bands run in parallel and summed, then
+ * scaled by a master gain. There is no dry path: the output is the sum of
+ * the bands only (a band with zeroRadius == poleRadius passes its input
+ * scaled by its gain). Both channels are filtered alike.
+ * ---------------------------------------------------------------------- */
+
+/** One band, 16 bytes: centre frequency in Hz, gain in dB at that
+ *  frequency, radius of the zero pair (0 gives a plain two-pole resonator)
+ *  and of the pole pair (below 1 for a stable band). */
+typedef struct GraphicEqBand {
+  float frequency;
+  float gainDb;
+  float zeroRadius;
+  float poleRadius;
+} GraphicEqBand;
+#ifdef __cplusplus
+static_assert(sizeof(GraphicEqBand) == 16, "GraphicEqBand is 16 bytes");
+#else
+_Static_assert(sizeof(GraphicEqBand) == 16, "GraphicEqBand is 16 bytes");
+#endif
+
+/** Creates a graphic equaliser for blocks of up to capacityFrames frames
+ *  (channels 2 = stereo, else mono) at sampleRate Hz (> 0). bands points to
+ *  bandCount records, copied; bandCount 0 gives silence. masterGainDb in
+ *  dB. Null for a zero rate, a null bands pointer with bandCount > 0 or no
+ *  memory. */
+DSPFX_API DspEffect* initGraphicEQ(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate,
+                                   uint32_t bandCount, const GraphicEqBand* bands,
+                                   float masterGainDb) DSPFX_NOEXCEPT;
+/** Equalises one PCM block of bytes (whole frames only); in and out may be
+ *  the same buffer. 1, also for 0 bytes; 0 for a bad handle, a null buffer
+ *  or a block above capacity (nothing written). */
+DSPFX_API uint32_t doGraphicEQ(DspEffect* handle, const int16_t* in, int16_t* out,
+                               uint32_t bytes) DSPFX_NOEXCEPT;
+/** Sets the gain in dB of band 0 ... bandCount-1; its shape and running
+ *  state stay. 1, or 0 (nothing changed) for a bad handle or band. */
+DSPFX_API uint32_t setGraphicEQGain(DspEffect* handle, uint32_t band, float gainDb) DSPFX_NOEXCEPT;
+/** Sets the master gain in dB. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t setGraphicEQMasterGain(DspEffect* handle, float masterGainDb) DSPFX_NOEXCEPT;
+/** Moves band 0 ... bandCount-1 to frequency Hz with new radii, keeping its
+ *  gain in dB and its running state. 1, or 0 (nothing changed) for a bad
+ *  handle or band. */
+DSPFX_API uint32_t remakeGraphicEQBand(DspEffect* handle, uint32_t band, float frequency,
+                                       float zeroRadius, float poleRadius) DSPFX_NOEXCEPT;
+/** Destroys the equaliser. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t termGraphicEQ(DspEffect* handle) DSPFX_NOEXCEPT;
+
 /* @@section iir@@ */
 
 /* @@section fade@@ */

@@ -1,0 +1,232 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <complex>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "eq/complex_fft.h"
+#include "eq/fir_band_filter.h"
+#include "eq/resonator_bank.h"
+#include "eq/resonator_section.h"
+#include "eq_test_util.h"
+
+namespace {
+
+using namespace dspfx;
+using namespace dspfx::test;
+
+TEST(ComplexFft, MatchesNaiveDftForEverySize) {
+  std::mt19937 rng(7);
+  std::uniform_real_distribution<float> u(-1, 1);
+  // 16 and 8 again after 1024: a smaller size rebuilds in the grown blocks.
+  for (int32_t n : {1, 2, 4, 8, 16, 64, 1024, 16, 8}) {
+    std::vector<float> re(n), im(n);
+    for (int32_t i = 0; i < n; ++i) re[i] = u(rng), im[i] = u(rng);
+    std::vector<std::complex<double>> expected(n);
+    for (int32_t k = 0; k < n; ++k) {
+      for (int32_t m = 0; m < n; ++m)
+        expected[k] += std::complex<double>(re[m], im[m]) * std::polar(1.0, -2 * kPi * k * m / n) / double(n);
+    }
+    ASSERT_EQ(complexFft(n, re.data(), im.data()), 0);
+    EXPECT_EQ(complexFftCachedSize(), n);
+    for (int32_t k = 0; k < n; ++k) {
+      // Float storage through log2(n) stages of unit-magnitude rotations.
+      EXPECT_NEAR(re[k], expected[k].real(), 2e-6) << "n " << n << " bin " << k;
+      EXPECT_NEAR(im[k], expected[k].imag(), 2e-6) << "n " << n << " bin " << k;
+    }
+  }
+}
+
+TEST(ComplexFft, ImpulseConstantReleaseAndRefusal) {
+  const int32_t n = 32;
+  std::vector<float> re(n, 0.0f), im(n, 0.0f);
+  re[0] = 1.0f;
+  ASSERT_EQ(complexFft(n, re.data(), im.data()), 0);
+  for (int32_t k = 0; k < n; ++k) EXPECT_EQ(re[k], 1.0f / n) << k;
+  for (int32_t k = 0; k < n; ++k) EXPECT_EQ(im[k], 0.0f) << k;
+
+  EXPECT_EQ(complexFft(0, nullptr, nullptr), 0);
+  EXPECT_EQ(complexFftCachedSize(), 0);
+  std::fill(re.begin(), re.end(), 1.0f);
+  std::fill(im.begin(), im.end(), 0.0f);
+  ASSERT_EQ(complexFft(n, re.data(), im.data()), 0);  // rebuilt after the release
+  EXPECT_EQ(complexFftCachedSize(), n);
+  EXPECT_FLOAT_EQ(re[0], 1.0f);
+  for (int32_t k = 1; k < n; ++k) EXPECT_NEAR(re[k], 0.0f, 1e-7) << k;
+
+  // Sizes that are not powers of two would index past the arrays: refused.
+  std::vector<float> three = {1, 2, 3};
+  EXPECT_EQ(complexFft(3, three.data(), three.data()), 1);
+  EXPECT_EQ(complexFft(-4, three.data(), three.data()), 1);
+  EXPECT_EQ(three, (std::vector<float>{1, 2, 3}));
+}
+
+TEST(ComplexFft, DesignsOnSeveralThreadsAgreeWithOneThread) {
+  auto design = [](int32_t n, int round) {
+    std::vector<float> re(n), im(n, 0.0f);
+    for (int32_t i = 0; i < n; ++i) re[i] = static_cast<float>((i * 37 + round) % 11) - 5.0f;
+    complexFft(n, re.data(), im.data());
+    return re;
+  };
+  std::vector<std::vector<float>> alone;
+  for (int t = 0; t < 4; ++t) alone.push_back(design(64 << t, 0));
+  std::vector<int> mismatches(4, 0);
+  std::vector<std::thread> threads;
+  // Each thread keeps switching the shared tables to its own size.
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&, t] {
+      for (int r = 0; r < 1000; ++r) mismatches[t] += design(64 << t, 0) != alone[t];
+    });
+  }
+  for (auto& th : threads) th.join();
+  for (int t = 0; t < 4; ++t) EXPECT_EQ(mismatches[t], 0) << "size " << (64 << t);
+}
+
+TEST(ResonatorSection, StatedDesignAndMeasuredResponse) {
+  ResonatorSection s;
+  s.init(44100, GraphicEqBand{1000.0f, 6.0f, 0.9f, 0.99f});
+  EXPECT_NEAR(s.a1, 1.959938, 1e-6);
+  EXPECT_FLOAT_EQ(s.a2, -0.9801f);
+  EXPECT_FLOAT_EQ(s.b0, 1.0f);
+  EXPECT_NEAR(s.b1, -1.781761, 1e-6);
+  EXPECT_FLOAT_EQ(s.b2, 0.81f);
+  // The radii arrive as floats (0.99f is 0.99000001); so close to the unit
+  // circle that moves the normaliser by 2e-6 relative to exact decimals.
+  EXPECT_NEAR(s.normaliser, 0.09838777, 4e-7);
+  EXPECT_NEAR(s.effectiveGain, 0.1963094, 8e-7);
+  EXPECT_NEAR(sectionDb(s, 1000), 6.0, 1e-4);
+  EXPECT_LT(sectionDb(s, 4000), 0.0);  // a peak, not a shelf
+
+  const auto x = sineFloat(1000, 44100, 44100);
+  std::vector<float> y(x.size());
+  s.run(x.data(), y.data(), static_cast<uint32_t>(x.size()), false);
+  // After 2000 samples the transient (pole radius 0.99) is below -80 dB.
+  EXPECT_NEAR(toneLevelDb(y.data(), y.size(), 1000, 44100, 2000) - toneLevelDb(x.data(), x.size(), 1000, 44100, 2000),
+              6.0, 0.01);
+
+  // Only the shape moves: the gain in dB holds at the new frequency.
+  s.design(2500.0f, 0.5f, 0.95f);
+  EXPECT_FLOAT_EQ(s.linearGain, static_cast<float>(std::pow(10.0, 0.3)));
+  EXPECT_NEAR(sectionDb(s, 2500), 6.0, 1e-4);
+}
+
+TEST(ResonatorSection, EqualRadiiMakeAPureGain) {
+  ResonatorSection s;
+  s.init(48000, GraphicEqBand{3000.0f, -6.0f, 0.97f, 0.97f});
+  EXPECT_EQ(s.normaliser, 1.0f);
+  const auto x = sineFloat(440, 48000, 2000);
+  std::vector<float> y(x.size());
+  s.run(x.data(), y.data(), 2000, false);
+  const double g = std::pow(10.0, -0.3);
+  for (size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], g * x[i], 1e-6) << i;
+}
+
+TEST(ResonatorBank, InPlaceEqualsOutOfPlaceAndMisuseIsRefused) {
+  const GraphicEqBand bands[3] = {{200, 3, 0.5f, 0.98f}, {1000, -4, 0.8f, 0.99f}, {5000, 6, 0.0f, 0.9f}};
+  ResonatorBank a, b;
+  ASSERT_TRUE(a.design(512, 44100, 3, bands, -2.0f));
+  ASSERT_TRUE(b.design(512, 44100, 3, bands, -2.0f));
+  std::mt19937 rng(3);
+  std::uniform_real_distribution<float> u(-0.5f, 0.5f);
+  std::vector<float> in(512), out(512), inplace(512);
+  for (int block = 0; block < 3; ++block) {  // state carried across blocks
+    for (float& v : in) v = u(rng);
+    std::copy(in.begin(), in.end(), inplace.begin());
+    a.process(in.data(), out.data(), 512);
+    b.process(inplace.data(), inplace.data(), 512);
+    ASSERT_EQ(out, inplace) << "block " << block;
+  }
+  EXPECT_EQ(a.setBandGain(3, 1.0f), 0);
+  EXPECT_EQ(a.remakeBand(3, 100.0f, 0.1f, 0.2f), 0);
+  EXPECT_EQ(a.setBandGain(2, 1.0f), 1);
+  EXPECT_EQ(a.section(2)->frequency, 5000.0f);
+
+  ResonatorBank empty;
+  ASSERT_TRUE(empty.design(16, 44100, 0, nullptr, 0.0f));
+  std::vector<float> ones(16, 1.0f);
+  empty.process(ones.data(), ones.data(), 16);
+  EXPECT_EQ(ones, std::vector<float>(16, 0.0f));  // the sum of no bands
+}
+
+// Direct convolution with the filter's own taps, summed in the same order.
+std::vector<float> convolve(const FirBandFilter& f, const std::vector<float>& x, size_t from, size_t to) {
+  std::vector<float> y;
+  for (size_t n = from; n < to; ++n) {
+    double acc = 0;
+    for (uint32_t j = 0; j < f.tapCount() && j <= n; ++j) acc += double{f.taps()[j]} * x[n - j];
+    y.push_back(static_cast<float>(f.level() * acc));
+  }
+  return y;
+}
+
+TEST(FirBandFilter, FlatDesignIsADelayedScaledImpulse) {
+  const struct {
+    int32_t n;
+    double scale;
+  } cases[] = {{4, 0.9890738}, {8, 0.9974347}, {16, 0.9993785}};
+  for (const auto& c : cases) {
+    FirBandFilter f;
+    ASSERT_TRUE(f.allocate(c.n));
+    const std::vector<float> flat(c.n, 0.0f);
+    f.designAll(flat.data(), 0.0f);
+    EXPECT_EQ(f.windowAt(0), 0.0f);
+    EXPECT_GT(f.windowAt(f.tapCount() - 1), 0.0f);
+    std::vector<float> x(100, 0.0f), y(100);
+    x[0] = 1.0f;
+    f.process(x.data(), y.data(), 100);
+    for (int32_t i = 0; i < 100; ++i) {
+      const double want = i == 2 * c.n - 1 ? c.scale : 0.0;
+      EXPECT_NEAR(y[i], want, 1e-7) << "N " << c.n << " sample " << i;
+    }
+  }
+}
+
+TEST(FirBandFilter, MatchesDirectConvolutionForAnyBlockingAndKeepsItsLineOnGainChanges) {
+  FirBandFilter f;
+  ASSERT_TRUE(f.allocate(8));
+  const float gains[8] = {3, -2, 0, 5, -6, 1, 0, 2};
+  f.designAll(gains, -1.5f);
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<float> u(-1, 1);
+  std::vector<float> x(2000);
+  for (float& v : x) v = u(rng);
+  std::vector<float> y(x.size());
+  // Block sizes below, at and across the tile and the internal chunk.
+  size_t at = 0;
+  for (size_t len : {1, 7, 8, 9, 255, 256, 257, 300}) {
+    f.process(x.data() + at, y.data() + at, static_cast<uint32_t>(len));
+    at += len;
+  }
+  EXPECT_EQ(std::vector<float>(y.begin(), y.begin() + at), convolve(f, x, 0, at));
+
+  const float before = f.pastInput(5);
+  EXPECT_TRUE(f.setBandGain(3, -12.0f));
+  EXPECT_FALSE(f.setBandGain(8, 0.0f));
+  EXPECT_FALSE(f.setBandGain(-1, 0.0f));
+  EXPECT_EQ(f.pastInput(5), before);
+  // The new taps act on the running input at once, in place as well.
+  std::vector<float> tail(x.begin() + at, x.end());
+  f.process(tail.data(), tail.data(), static_cast<uint32_t>(tail.size()));
+  EXPECT_EQ(tail, convolve(f, x, at, x.size()));
+}
+
+TEST(FirBandFilter, OneRaisedBandLiftsItsMiddleAndSparesTheOthers) {
+  FirBandFilter f;
+  ASSERT_TRUE(f.allocate(8));
+  const std::vector<float> flat(8, 0.0f);
+  f.designAll(flat.data(), 0.0f);
+  ASSERT_TRUE(f.setBandGain(3, 12.0f));
+  // With a rate of 16, band i spans i ... i + 1 Hz.
+  EXPECT_NEAR(firResponseDb(f.taps(), f.tapCount(), 3.5, 16), 8.0, 0.6);
+  for (double mid : {0.5, 1.5, 5.5, 6.5, 7.5}) EXPECT_NEAR(firResponseDb(f.taps(), f.tapCount(), mid, 16), 0.0, 0.2) << mid;
+
+  // The output level scales the output and leaves the taps alone.
+  const std::vector<float> taps(f.taps(), f.taps() + f.tapCount());
+  f.setOutputLevel(-6.0f);
+  EXPECT_EQ(std::vector<float>(f.taps(), f.taps() + f.tapCount()), taps);
+  EXPECT_FLOAT_EQ(f.level(), static_cast<float>(std::pow(10.0, -0.3)));
+}
+
+}  // namespace

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "dspfx/dspfx.h"
+#include "eq/shelving_eq_effect.h"
+#include "eq_test_util.h"
+
+namespace {
+
+using namespace dspfx;
+using namespace dspfx::test;
+
+ShelvingEqEffect& object(DspEffect* h) { return *reinterpret_cast<ShelvingEqEffect*>(h); }
+
+TEST(ShelvingEq, FlatBandsDelayAndScaleTheInput) {
+  for (uint32_t n : {4u, 16u}) {
+    const std::vector<float> flat(n, 0.0f);
+    DspEffect* h = initShelvingEQ(1024, 2, 44100, n, flat.data(), 0.0f);
+    ASSERT_NE(h, nullptr);
+    std::vector<int16_t> in(2048);
+    for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<int16_t>((i * 7919) % 60000 - 30000);
+    std::vector<int16_t> out(in.size());
+    ASSERT_EQ(doShelvingEQ(h, in.data(), out.data(), 4096), 1u);
+    const double scale = 0.5 - 0.5 * std::cos(2 * kPi * (2 * n - 1) / (4 * n - 1));
+    const size_t delay = 2 * n - 1;
+    for (size_t f = 0; f < 1024; ++f) {
+      for (size_t c = 0; c < 2; ++c) {
+        const double want = f < delay ? 0.0 : in[(f - delay) * 2 + c] * scale;
+        // Truncation to 16 bits after the float path: within one step.
+        ASSERT_NEAR(out[f * 2 + c], want, 1.0) << "N " << n << " frame " << f << " channel " << c;
+      }
+    }
+    EXPECT_EQ(termShelvingEQ(h), 1u);
+  }
+}
+
+TEST(ShelvingEq, MeasuredSineGainsFollowTheBandsAndTheLevel) {
+  const std::vector<float> flat(8, 0.0f);
+  DspEffect* h = initShelvingEQ(8192, 1, 44100, 8, flat.data(), 0.0f);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(setShelvingEQGain(h, 3, 12.0f), 1u);
+  const FirBandFilter& f = object(h).filters[0];
+  auto measure = [&](double hz) {
+    const auto in = sinePcm(hz, 44100, 8192, 1, 0.25);
+    std::vector<int16_t> out(in.size());
+    EXPECT_EQ(doShelvingEQ(h, in.data(), out.data(), 16384), 1u);
+    return toneLevelDb(out.data(), out.size(), hz, 44100, 64) - toneLevelDb(in.data(), in.size(), hz, 44100, 64);
+  };
+  // Band 3 of 8 spans 3/16 ... 4/16 of the rate; its middle is lifted by
+  // about 8 dB, a band two away from it stays flat.
+  const double mid3 = 3.5 / 16 * 44100, mid0 = 0.5 / 16 * 44100;
+  const double lifted = measure(mid3);
+  EXPECT_NEAR(lifted, firResponseDb(f.taps(), f.tapCount(), mid3, 44100), 0.02);
+  EXPECT_NEAR(lifted, 8.0, 0.6);
+  EXPECT_NEAR(measure(mid0), 0.0, 0.2);
+
+  const std::vector<float> taps(f.taps(), f.taps() + f.tapCount());
+  ASSERT_EQ(setShelvingEQOutputLevel(h, -6.0f), 1u);
+  EXPECT_NEAR(measure(mid3), lifted - 6.0, 0.02);
+  EXPECT_EQ(std::vector<float>(f.taps(), f.taps() + f.tapCount()), taps);
+  EXPECT_EQ(termShelvingEQ(h), 1u);
+}
+
+TEST(ShelvingEq, MonoKeepsTheSecondFilterCurrent) {
+  const float gains[4] = {1, 2, 3, 4};
+  DspEffect* h = initShelvingEQ(64, 1, 22050, 4, gains, 1.0f);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(setShelvingEQGain(h, 2, -9.0f), 1u);
+  ASSERT_EQ(setShelvingEQOutputLevel(h, -3.0f), 1u);
+  const ShelvingEqEffect& e = object(h);
+  const FirBandFilter& a = e.filters[0];
+  const FirBandFilter& b = e.filters[1];
+  EXPECT_EQ(std::vector<float>(a.taps(), a.taps() + a.tapCount()), std::vector<float>(b.taps(), b.taps() + b.tapCount()));
+  EXPECT_EQ(a.level(), b.level());
+  EXPECT_EQ(e.bandGainsDb, (std::vector<float>{1, 2, -9, 4}));
+  EXPECT_EQ(e.outputLevelDb, -3.0f);
+  EXPECT_EQ(termShelvingEQ(h), 1u);
+}
+
+TEST(ShelvingEq, MisuseIsRefusedAndNothingIsWrittenOutOfBounds) {
+  const std::vector<float> gains(16384, 0.0f);
+  for (uint32_t n : {0u, 3u, 6u, 12u, 16384u}) EXPECT_EQ(initShelvingEQ(64, 2, 44100, n, gains.data(), 0.0f), nullptr) << n;
+  EXPECT_EQ(initShelvingEQ(64, 2, 44100, 4, nullptr, 0.0f), nullptr);
+  EXPECT_EQ(initShelvingEQ(0x7FFFFFFF, 2, 44100, 4, gains.data(), 0.0f), nullptr);
+
+  DspEffect* h = initShelvingEQ(64, 2, 44100, 2, gains.data(), 0.0f);
+  ASSERT_NE(h, nullptr);
+  const std::vector<float> taps(object(h).filters[0].taps(), object(h).filters[0].taps() + 7);
+  EXPECT_EQ(setShelvingEQGain(h, 2, 6.0f), 0u);
+  EXPECT_EQ(setShelvingEQGain(h, -1, 6.0f), 0u);
+  EXPECT_EQ(std::vector<float>(object(h).filters[0].taps(), object(h).filters[0].taps() + 7), taps);
+
+  std::vector<int16_t> in(130, 1000);
+  Guarded<int16_t> out(128, 777);
+  EXPECT_EQ(doShelvingEQ(h, in.data(), out.get(), 65 * 4), 0u);  // above capacity
+  EXPECT_EQ(out.get()[0], 0);
+  EXPECT_EQ(doShelvingEQ(h, nullptr, out.get(), 8), 0u);
+  EXPECT_EQ(doShelvingEQ(h, in.data(), out.get(), 0), 1u);
+  EXPECT_EQ(doShelvingEQ(h, in.data(), out.get(), 64 * 4), 1u);
+  EXPECT_TRUE(out.intact());
+  Guarded<int16_t> odd(3, 777);  // 7 bytes: one whole stereo frame
+  EXPECT_EQ(doShelvingEQ(h, in.data(), odd.get(), 7), 1u);
+  EXPECT_EQ(odd.get()[2], 0);
+  EXPECT_TRUE(odd.intact());
+
+  const GraphicEqBand band{1000, 0, 0.5f, 0.5f};
+  DspEffect* other = initGraphicEQ(64, 2, 44100, 1, &band, 0.0f);
+  ASSERT_NE(other, nullptr);
+  EXPECT_EQ(doShelvingEQ(other, in.data(), out.get(), 8), 0u);
+  EXPECT_EQ(setShelvingEQGain(other, 0, 1.0f), 0u);
+  EXPECT_EQ(setShelvingEQOutputLevel(other, 1.0f), 0u);
+  EXPECT_EQ(termShelvingEQ(other), 0u);
+  EXPECT_EQ(termShelvingEQ(nullptr), 0u);
+  EXPECT_EQ(setShelvingEQOutputLevel(nullptr, 1.0f), 0u);
+  EXPECT_EQ(termGraphicEQ(other), 1u);
+  EXPECT_EQ(termShelvingEQ(h), 1u);
+  EXPECT_EQ(termShelvingEQ(h), 0u);  // stale
+  EXPECT_EQ(setShelvingEQGain(h, 0, 1.0f), 0u);
+}
+
+}  // namespace
