@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "analysis/spectrum_frame.h"
+
+namespace {
+
+using dspfx::BlockSpectrumFrame;
+using dspfx::SpectrumFrame;
+
+constexpr double kPi = 3.14159265358979323846;
+
+std::vector<float> ramp(size_t n, float start) {
+  std::vector<float> v(n);
+  for (size_t i = 0; i < n; ++i) v[i] = start + 0.001f * static_cast<float>(i);
+  return v;
+}
+
+TEST(SpectrumFrame, SetupOrderAndRejections) {
+  SpectrumFrame f;
+  std::vector<float> out(8, 7.0f);
+  EXPECT_EQ(f.magnitudesDb(out.data()), 0u);  // unusable before setup
+  EXPECT_FALSE(f.setup(16, 64, 48, 120.0f));   // not a power of two
+  EXPECT_FALSE(f.setup(16, 64, 65536, 120.0f));
+  EXPECT_FALSE(f.setup(128, 64, 64, 120.0f));  // hop beyond the history
+  EXPECT_FALSE(f.setup(16, 64, 64, NAN));
+  EXPECT_FALSE(f.allocated);
+
+  ASSERT_TRUE(f.setup(16, 64, 32, 120.0f));
+  EXPECT_FLOAT_EQ(f.floorDb, -120.0f);
+  EXPECT_EQ(f.keep, 48u);
+  EXPECT_EQ(f.historyLength, 64u);
+  // The window is a raised cosine shifted by half a sample.
+  for (uint32_t i = 0; i < 32; ++i) {
+    EXPECT_FLOAT_EQ(f.window[i], static_cast<float>(0.5 * (1 - std::cos(2 * kPi * (i - 0.5) / 32)))) << i;
+  }
+}
+
+TEST(SpectrumFrame, ZeroFrameReportsTheFloor) {
+  BlockSpectrumFrame f;
+  ASSERT_TRUE(f.setup(576, 1344, 256, 90.0f));
+  std::vector<float> in(256, 0.0f), out(129, 1.0f);
+  f.analyse(in.data());
+  EXPECT_EQ(f.magnitudesDb(out.data()), 128u);
+  for (size_t k = 0; k < 128; ++k) EXPECT_EQ(out[k], -90.0f) << k;
+  EXPECT_EQ(out[128], 1.0f);  // nothing past fftSize/2
+}
+
+TEST(SpectrumFrame, SlidingHistoryShowsTheNewestSamples) {
+  SpectrumFrame f;
+  ASSERT_TRUE(f.setup(1024, 4096, 2048, 120.0f));
+  const std::vector<float> a = ramp(1024, 0.1f), b = ramp(1024, -0.5f), c = ramp(1024, 0.3f);
+  f.loadFrame(a.data());
+  for (uint32_t i = 0; i < 1024; ++i) ASSERT_EQ(f.work[i], 0.0f) << "older part is silence at " << i;
+  for (uint32_t i = 0; i < 1024; ++i) ASSERT_EQ(f.work[1024 + i], a[i] * f.window[1024 + i]) << i;
+  f.loadFrame(b.data());
+  for (uint32_t i = 0; i < 1024; ++i) {
+    ASSERT_EQ(f.work[i], a[i] * f.window[i]) << i;
+    ASSERT_EQ(f.work[1024 + i], b[i] * f.window[1024 + i]) << i;
+  }
+  f.loadFrame(c.data());
+  EXPECT_EQ(f.history[0], 0.0f);  // a's predecessor, still zero
+  EXPECT_EQ(f.history[1024], a[0]);
+  EXPECT_EQ(f.work[0], b[0] * f.window[0]);
+}
+
+TEST(SpectrumFrame, SineOnABinReadsQuarterOfTheSize) {
+  for (uint32_t size : {256u, 1024u, 4096u}) {
+    BlockSpectrumFrame f;
+    ASSERT_TRUE(f.setup(576, 1344, size, 120.0f));
+    const uint32_t k = size / 8 + 3;
+    std::vector<float> in(size), out(size / 2);
+    for (uint32_t i = 0; i < size; ++i) in[i] = static_cast<float>(std::sin(2 * kPi * k * i / size));
+    f.analyse(in.data());
+    f.magnitudesDb(out.data());
+    // The window's gain at its centre bin is 1/2 of the sine's n/2.
+    EXPECT_NEAR(out[k], 20 * std::log10(size / 4.0), 0.1) << "size " << size;
+    EXPECT_LT(out[k + 3], out[k] - 60) << "leakage three bins away, size " << size;
+  }
+}
+
+TEST(SpectrumFrame, SmallerSizeKeepsArraysAndTables) {
+  BlockSpectrumFrame big;
+  ASSERT_TRUE(big.setup(576, 1344, 2048, 120.0f));
+  std::vector<float> in(2048, 0.0f);
+  for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<float>(std::sin(0.05 * i) + 0.1 * std::cos(1.3 * i));
+  big.analyse(in.data());
+  const float* work = big.work;
+  const float* history = big.history;
+  ASSERT_TRUE(big.setup(576, 1000, 1024, 100.0f));
+  EXPECT_EQ(big.work, work);
+  EXPECT_EQ(big.history, history);
+  EXPECT_EQ(big.bitReverseWork[0], 2048 / 4);  // tables kept
+  big.analyse(in.data());
+
+  BlockSpectrumFrame fresh;
+  ASSERT_TRUE(fresh.setup(576, 1344, 1024, 100.0f));
+  fresh.analyse(in.data());
+  std::vector<float> a(512), b(512);
+  EXPECT_EQ(big.magnitudesDb(a.data()), 512u);
+  fresh.magnitudesDb(b.data());
+  EXPECT_EQ(a, b);
+
+  ASSERT_TRUE(big.setup(576, 1344, 4096, 100.0f));  // growth rebuilds
+  EXPECT_EQ(big.bitReverseWork[0], 0);
+}
+
+}  // namespace
