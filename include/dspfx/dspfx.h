@@ -215,24 +215,425 @@ DSPFX_API uint32_t remakeGraphicEQBand(DspEffect* handle, uint32_t band, float f
 DSPFX_API uint32_t termGraphicEQ(DspEffect* handle) DSPFX_NOEXCEPT;
 
 /* @@section iir@@ */
+/* ======================================================================
+ * IIR filter
+ *
+ * Chebyshev type I low- or high-pass with 1 dB pass-band ripple, applied to
+ * each channel with double-precision state. Order, cutoff and kind are fixed
+ * at creation; when a chain sets the filter up at a new rate it is designed
+ * again for that rate with cleared state (a cutoff at or above half the new
+ * rate then passes the signal unchanged); the same rate keeps it running.
+ * ====================================================================== */
+
+/** New filter for blocks of up to capacityFrames frames of channels channels
+ *  at sampleRate Hz. order 1 ... 64; cutoff in Hz, strictly between 0 and
+ *  sampleRate / 2 (the ripple band ends there); kind 1 = high-pass, any other
+ *  value = low-pass. Null for parameters outside these ranges or no memory. */
+DSPFX_API DspEffect* initIirFilter(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate,
+                                   int32_t order, float cutoff, int32_t kind) DSPFX_NOEXCEPT;
+/** Filters one PCM block of bytes bytes from in to out (same length; may be
+ *  the same buffer). 1, also for 0 bytes; 0 for a bad handle or block. */
+DSPFX_API uint32_t doIirFilter(DspEffect* handle, const int16_t* in, int16_t* out,
+                               uint32_t bytes) DSPFX_NOEXCEPT;
+/** Destroys the filter. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t termIirFilter(DspEffect* handle) DSPFX_NOEXCEPT;
 
 /* @@section fade@@ */
+/* ======================================================================
+ * Fader and cross-fader (one object: two faders and one cross-fader)
+ *
+ * Each fader scales a stream by a level in dB that moves along straight
+ * ramps (actions) scheduled in seconds on the object's own timeline: the
+ * frames processed since initFader or since the last setup by a chain. A
+ * time t becomes frame trunc(t * rate) (computed in 32-bit float). The
+ * cross-fader mixes stream A (fader 0) and stream B (fader 1) by a position
+ * in -1 ... +1 (+1: A alone, -1: B alone), scheduled the same way and turned
+ * into two gains by the cross-fade law. Levels and the law's a and b are dB
+ * in -50 ... +50; positions beyond +-1 are clamped when played.
+ * A scheduled range that starts at or before the current frame or is empty
+ * (start >= end) is ignored; actions never overlap: a new one cuts older
+ * ones where they meet it (the cut one ends at the level its ramp reached
+ * there) and removes those inside its range. When an action completes, the
+ * level stays there until the next one starts. When a chain sets the object
+ * up again, the timeline restarts at 0 with the initial values and every
+ * scheduled action is dropped (a curve set earlier is kept).
+ * ====================================================================== */
+
+/** New fader for blocks of up to frames frames of channels channels at rate
+ *  Hz; the cross-fader starts at initialPosition, fader 0 at initialLevel0
+ *  dB, fader 1 at initialLevel1 dB. The cross-fade law starts as a = -1 dB,
+ *  b = -40 dB, c = 0.05, d = 0.8. Null when a value is not finite or there
+ *  is no memory. */
+DSPFX_API DspEffect* initFader(uint32_t frames, uint32_t channels, uint32_t rate, float initialPosition, float initialLevel0, float initialLevel1) DSPFX_NOEXCEPT;
+/** Runs fader 0 or 1 over a PCM block of bytes bytes (in and out may be the
+ *  same buffer) and advances that fader's timeline only. 1; 0 for another
+ *  index (nothing runs). */
+DSPFX_API uint32_t doFade(DspEffect* fader, int32_t index, const int16_t* in, int16_t* out, uint32_t bytes) DSPFX_NOEXCEPT;
+/** Fader 0 on inA, fader 1 on inB, then the cross-fader mixes both into out;
+ *  inA, inB and out each hold bytes bytes, all owned by the caller; any of
+ *  them may be the same buffer. 1; 0 when inB is null. */
+DSPFX_API uint32_t doCrossFade(DspEffect* fader, const int16_t* inA, const int16_t* inB, int16_t* out, uint32_t bytes) DSPFX_NOEXCEPT;
+/** Ramps fader index (0 or 1) linearly in dB to target dB from start to end
+ *  seconds, on both channels. 1, also for an ignored range; 0 for another
+ *  index, a NaN time, a non-finite target or no memory (nothing changes). */
+DSPFX_API uint32_t setFaderAction(DspEffect* fader, int32_t index, float start, float end, float target) DSPFX_NOEXCEPT;
+/** Clears start ... end seconds of fader index: actions inside are removed,
+ *  those reaching into it are cut. 1 (also for an ignored range); 0 for
+ *  another index, a NaN time or no memory. */
+DSPFX_API uint32_t delFaderAction(DspEffect* fader, int32_t index, float start, float end) DSPFX_NOEXCEPT;
+/** Ramps the cross-fader position to target from start to end seconds.
+ *  Results as setFaderAction. */
+DSPFX_API uint32_t setCrossFaderAction(DspEffect* fader, float start, float end, float target) DSPFX_NOEXCEPT;
+/** Clears start ... end seconds of the cross-fader. Results as
+ *  delFaderAction. */
+DSPFX_API uint32_t delCrossFaderAction(DspEffect* fader, float start, float end) DSPFX_NOEXCEPT;
+/** Sets the cross-fade law: both streams at a dB at position 0; the stream
+ *  being faded out at b dB at |d| and silent beyond; the other at 0 dB from
+ *  |c| on. The gains follow from the next frame the cross-fader computes
+ *  (during an action). 1; 0 when a value is not finite. */
+DSPFX_API uint32_t setCrossFaderCurve(DspEffect* fader, float a, float b, float c, float d) DSPFX_NOEXCEPT;
+/** Destroys the fader: 1; 0 for an invalid handle or one owned by a chain. */
+DSPFX_API uint32_t termFader(DspEffect* fader) DSPFX_NOEXCEPT;
 
 /* @@section resampler@@ */
+/* ======================================================================
+ * Resampler
+ *
+ * Converts PCM from one sample rate to another, block by block, optionally
+ * writing another channel count than it reads. Each block is cut into
+ * chunks of at most 4096 input frames; the interpolation restarts at every
+ * chunk and ends on the chunk's last input sample. Only the anti-alias
+ * filter state and, in cubic mode, the last three input samples carry over
+ * from one block to the next (cubic output trails the input by two samples).
+ * Every output count is trunc((count / srcRate) * dstRate) in double
+ * precision, so it can be one below the exact quotient (15 frames at equal
+ * rates give 14). A chain setup resets the converters, keeps the destination
+ * rate and makes the channel count written equal to the one read.
+ * ====================================================================== */
+
+/** New resampler for blocks of up to capacityFrames frames of channels
+ *  channels at srcRate Hz, writing outChannels channels at dstRate Hz.
+ *  interpolation 0 = linear, any other value = four-point cubic. The
+ *  anti-alias low-pass (run when antiAlias is not 0, at the higher rate) has
+ *  0.1 dB ripple and reaches stopbandDb (> 0.1) at half the lower rate,
+ *  falling slopeDbPerOctave (> 0) dB per octave towards it. Null for a zero
+ *  rate, a parameter outside these ranges, or no memory. */
+DSPFX_API DspEffect* initResampler(uint32_t capacityFrames, uint32_t channels, uint32_t outChannels,
+                                   uint32_t srcRate, uint32_t dstRate, int32_t interpolation,
+                                   float stopbandDb, float slopeDbPerOctave,
+                                   uint8_t antiAlias) DSPFX_NOEXCEPT;
+/** Converts one PCM block of bytes bytes. out must hold
+ *  getResamplerDstSize(frames) frames of outChannels channels; in and out may
+ *  be the same buffer when it is that large. Returns the bytes written (0 for
+ *  0 bytes), 0 for a bad handle or block. */
+DSPFX_API uint32_t doResampler(DspEffect* handle, const int16_t* in, int16_t* out,
+                               uint32_t bytes) DSPFX_NOEXCEPT;
+/** size (frames, or bytes of one channel layout) scaled from the source to
+ *  the destination rate by the rule above; 0 for a bad handle. */
+DSPFX_API uint32_t getResamplerDstSize(DspEffect* handle, uint32_t size) DSPFX_NOEXCEPT;
+/** Destroys the resampler. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t termResampler(DspEffect* handle) DSPFX_NOEXCEPT;
 
 /* @@section hqups@@ */
+/* ======================================================================
+ * High-quality upsampler (Hqups)
+ *
+ * Converts any rate to 48000 Hz and adds synthetic odd harmonics in the top
+ * octave: per channel the upsampled signal's high band (above highpassHz) is
+ * bent through a curve, and what the bending adds is mixed onto the signal
+ * delayed by 8 samples (activeMode 0, fixed band) or 16 (activeMode 1,
+ * adaptive: the added harmonics are kept only above the edge where the
+ * block's spectrum ends, measured on the average of both channels).
+ * Arguments shared by both init calls:
+ *  channels 1 or 2 (2 = stereo, else mono); outChannels of the PCM written
+ *  (2 = stereo, else mono; a mono input is written to both sides);
+ *  srcRate in Hz (> 0); harmonics: curve displacement, 0 = none, about
+ *  -0.7 .. 0.7 useful; mix: harmonic level in percent (0 = dry);
+ *  highpassHz: 1 .. 23999, cut-off of the band that is bent; interpolation
+ *  0 = linear, other = cubic; stopbandDb (> 0.1) and slopeDbPerOctave (> 0):
+ *  the anti-alias low-pass; activeMode 1 = adaptive, anything else fixed;
+ *  antiAlias non-zero runs that low-pass.
+ * Null when srcRate is 0, highpassHz is outside 1 .. 23999, a size is too
+ * large or memory cannot be had.
+ * ====================================================================== */
+
+/** New upsampler for blocks that give up to dstFrames output frames; the
+ *  input capacity is getHqupsSrcSize(dstFrames) frames. */
+DSPFX_API DspEffect* initHqups(uint32_t dstFrames, uint32_t channels, uint32_t outChannels,
+                               uint32_t srcRate, float harmonics, float mix, uint32_t highpassHz,
+                               int32_t interpolation, float stopbandDb, float slopeDbPerOctave,
+                               int32_t activeMode, uint8_t antiAlias) DSPFX_NOEXCEPT;
+/** New upsampler for blocks of up to capacityFrames input frames. */
+DSPFX_API DspEffect* initHqupsBySrcsize(uint32_t capacityFrames, uint32_t channels,
+                                        uint32_t outChannels, uint32_t srcRate, float harmonics,
+                                        float mix, uint32_t highpassHz, int32_t interpolation,
+                                        float stopbandDb, float slopeDbPerOctave,
+                                        int32_t activeMode, uint8_t antiAlias) DSPFX_NOEXCEPT;
+/** Upsamples one PCM block of bytes bytes; returns the bytes written to out:
+ *  outChannels * 2 * getHqupsDstSize(frames in the block). out must hold
+ *  that many; it may be the same buffer as in if it is large enough. 0 for
+ *  an empty or over-capacity block, a null buffer or an invalid handle. */
+DSPFX_API uint32_t doHqups(DspEffect* handle, const int16_t* in, int16_t* out,
+                           uint32_t bytes) DSPFX_NOEXCEPT;
+/** Sets the curve displacement for both channels; 1, or 0 for an invalid
+ *  handle. */
+DSPFX_API uint32_t setHqupsHarmonics(DspEffect* handle, float harmonics) DSPFX_NOEXCEPT;
+/** Sets the harmonic level in percent; 1, or 0 for an invalid handle. */
+DSPFX_API uint32_t setHqupsMix(DspEffect* handle, float mix) DSPFX_NOEXCEPT;
+/** 1 = adaptive band edge, anything else fixed band, from the next block on;
+ *  the dry delay keeps the length of the mode at init (or the last chain
+ *  setup). 1, or 0 for an invalid handle. */
+DSPFX_API uint32_t setHqupsActiveMode(DspEffect* handle, int32_t activeMode) DSPFX_NOEXCEPT;
+/** Output frames for an input of frames frames: trunc(frames / srcRate *
+ *  48000); 0 for an invalid handle. */
+DSPFX_API uint32_t getHqupsDstSize(DspEffect* handle, uint32_t frames) DSPFX_NOEXCEPT;
+/** Input frames that give about frames output frames (within one frame);
+ *  0 for an invalid handle. */
+DSPFX_API uint32_t getHqupsSrcSize(DspEffect* handle, uint32_t frames) DSPFX_NOEXCEPT;
+/** Destroys the upsampler: 1, or 0 for an invalid or chain-owned handle. */
+DSPFX_API uint32_t termHqups(DspEffect* handle) DSPFX_NOEXCEPT;
 
 /* @@section stretch@@ */
 
+/* ----------------------------------------------------------------------
+ * Stretch: granular time stretch. Each block comes out 2^(-scale/1000)
+ * times as long at the same pitch (scale in thousandths of an octave:
+ * 1000 halves the duration, -1000 doubles it). Grains of about
+ * 1.53 x grainTime seconds, Gaussian-windowed, start every hopTime seconds
+ * of output. A new scale applies from the second block after the call
+ * (blocks of up to 32768 frames); grains and history carry across blocks.
+ * ---------------------------------------------------------------------- */
+
+/** Creates a stretcher for input blocks of up to capacityFrames frames
+ *  (channels 2 = stereo, else mono; sampleRate in Hz). scale is clamped to
+ *  -2000 .. 3000 (exactly 0 passes the input through unchanged, level
+ *  included; NaN counts as 0); outLevelDb in dB; grainTime and hopTime in
+ *  seconds. Null when sampleRate x hopTime or the grain is below one frame,
+ *  the grain exceeds 4194304 frames, or memory cannot be had. */
+DSPFX_API DspEffect* initStretch(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate,
+                                 float scale, float outLevelDb, float grainTime,
+                                 float hopTime) DSPFX_NOEXCEPT;
+/** Stretches one PCM block of bytes (whole frames only) into out, which
+ *  must hold the output: at most getStretchDstSize(bytes) bytes rounded up
+ *  to a frame under the scale in force (in and out may be the same buffer
+ *  if it is that large). Returns the bytes written; 0 for 0 bytes, a bad
+ *  handle, a null buffer or a block above capacity (nothing written). If
+ *  the scale was lowered since init the internal output buffers grow once
+ *  here; 0 and nothing written when that memory cannot be had. */
+DSPFX_API uint32_t doStretch(DspEffect* handle, const int16_t* in, int16_t* out,
+                             uint32_t bytes) DSPFX_NOEXCEPT;
+/** Sets the scale (clamped as at init) for the block after the next.
+ *  1, or 0 for a bad handle. */
+DSPFX_API uint32_t setStretchScale(DspEffect* handle, float scale) DSPFX_NOEXCEPT;
+/** Sets the output level in dB from the next block on. 1, or 0 for a bad
+ *  handle. */
+DSPFX_API uint32_t setStretchOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;
+/** size x the latest scale's ratio, truncated: the output size to expect
+ *  for an input of size (bytes or frames). 0 for a bad handle. */
+DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) DSPFX_NOEXCEPT;
+/** Destroys the stretcher. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t termStretch(DspEffect* handle) DSPFX_NOEXCEPT;
+
 /* @@section pitchshift@@ */
 
+/* ----------------------------------------------------------------------
+ * PitchShift: granular pitch shift by up to an octave either way; every
+ * block keeps its length. Grains of about 1.53 x grainTime seconds replay
+ * the input 2^(cents/1200) times as fast, read by linear or four-point
+ * cubic interpolation; an optional order-10 Chebyshev low-pass against
+ * aliasing runs before the grains when the pitch goes up and after them
+ * when it goes down. The output lags the input by about one grain.
+ * ---------------------------------------------------------------------- */
+
+/** Creates a pitch shifter for blocks of up to capacityFrames frames
+ *  (channels 2 = stereo, else mono; sampleRate in Hz). pitch in cents,
+ *  clamped to -1200 .. 1200 (exactly 0 passes the input through unchanged,
+ *  level included; NaN counts as 0); outLevelDb in dB; grainTime and
+ *  hopTime in seconds; interpolation 0 = linear, else cubic; the low byte
+ *  of antiAlias non-zero runs the low-pass. Null when sampleRate x hopTime
+ *  or the grain is below one frame, the grain exceeds 4194304 frames, or
+ *  memory cannot be had. */
+DSPFX_API DspEffect* initPitchShift(uint32_t capacityFrames, uint32_t channels,
+                                    uint32_t sampleRate, float pitch, float outLevelDb,
+                                    float grainTime, float hopTime, uint32_t interpolation,
+                                    uint32_t antiAlias) DSPFX_NOEXCEPT;
+/** Shifts one PCM block of bytes (whole frames only) into out, the same
+ *  number of frames; in and out may be the same buffer. 1, also for 0
+ *  bytes; 0 for a bad handle, a null buffer or a block above capacity
+ *  (nothing written). */
+DSPFX_API uint32_t doPitchShift(DspEffect* handle, const int16_t* in, int16_t* out,
+                                uint32_t bytes) DSPFX_NOEXCEPT;
+/** Sets the pitch in cents (clamped as at init). The low-pass follows from
+ *  the next block, the grains from the block after (blocks of up to 32768
+ *  frames; longer ones count as several). May be called from another
+ *  thread while doPitchShift runs on the same object: it waits (sleeping
+ *  1 ms at a time) for the piece in progress to end. 1, or 0 for a bad
+ *  handle. */
+DSPFX_API uint32_t setPitchShiftPitch(DspEffect* handle, float pitch) DSPFX_NOEXCEPT;
+/** Sets the output level in dB from the next piece processed; may be
+ *  called from another thread like setPitchShiftPitch. 1, or 0 for a bad
+ *  handle. */
+DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;
+/** Destroys the pitch shifter (not while another thread uses it). 1, or 0
+ *  for a bad handle. */
+DSPFX_API uint32_t termPitchShift(DspEffect* handle) DSPFX_NOEXCEPT;
+
 /* @@section chorus@@ */
+/* ======================================================================
+ * Chorus
+ *
+ * Adds to the dry input several delayed copies of it (voices). One sine
+ * oscillator sweeps every voice's delay between delaytime - depth and
+ * delaytime + depth ms, once per speed seconds, voice v running v / voices
+ * of a cycle ahead of voice 0; delays are whole frames (truncated). Each
+ * channel has its own delay line and oscillator. The swept delay should stay
+ * within 1 ... 65535 frames: positions are taken modulo 65536 frames, so a
+ * delay of 0 or below reads the oldest part of the line. Set calls take
+ * effect from the next frame and clear nothing; a setup by a chain clears
+ * the lines, restarts the oscillator and gives every voice the last mix.
+ * ====================================================================== */
+
+/** New chorus for blocks of up to frames frames of channels channels at
+ *  sampleRate Hz: voices (0 ... 64) voices at delaytime ms, swept by depth
+ *  ms once per speed seconds (0: no sweep), each at mix percent, the dry
+ *  signal at orgMix percent. Null for more than 64 voices or no memory. */
+DSPFX_API DspEffect* initChorus(uint32_t frames, uint32_t channels, uint32_t sampleRate, uint32_t voices, float delaytime, float depth, float speed, float mix, float orgMix) DSPFX_NOEXCEPT;
+/** Processes bytes bytes of PCM from in into the same number of bytes in out
+ *  (in and out may be the same buffer). 1, also for 0 bytes. */
+DSPFX_API uint32_t doChorus(DspEffect* chorus, const int16_t* in, int16_t* out, uint32_t bytes) DSPFX_NOEXCEPT;
+/** Level of the dry signal in percent. 1. */
+DSPFX_API uint32_t setChorusOrgMix(DspEffect* chorus, float orgMix) DSPFX_NOEXCEPT;
+/** Level of voice (0 ... voices - 1) in percent; a later setup gives this
+ *  level to every voice. 1; 0 for a voice outside the range (nothing
+ *  changes). */
+DSPFX_API uint32_t setChorusMix(DspEffect* chorus, int32_t voice, float mix) DSPFX_NOEXCEPT;
+/** Seconds per sweep cycle; 0 holds every voice at its own fixed point of
+ *  the cycle. The current place in the cycle is kept. 1. */
+DSPFX_API uint32_t setChorusSpeed(DspEffect* chorus, float speed) DSPFX_NOEXCEPT;
+/** Sweep depth in ms either side of the base delay. 1. */
+DSPFX_API uint32_t setChorusDepth(DspEffect* chorus, float depth) DSPFX_NOEXCEPT;
+/** Base delay in ms. 1. */
+DSPFX_API uint32_t setChorusDelaytime(DspEffect* chorus, float delaytime) DSPFX_NOEXCEPT;
+/** Destroys the chorus: 1; 0 for an invalid handle or one owned by a chain. */
+DSPFX_API uint32_t termChorus(DspEffect* chorus) DSPFX_NOEXCEPT;
 
 /* @@section waveslice@@ */
 
 /* @@section analysis@@ */
 
 /* @@section wavefile@@ */
+/* ======================================================================
+ * Wave files
+ *
+ * A reader hands out the sample data of a RIFF WAVE file block by block; a
+ * writer creates one. Reader sizes count 16-bit samples: a frame is
+ * 2 * channels bytes whatever the file's bits per sample, and the bytes are
+ * passed on as they lie in the file. File names are 8-bit strings given to
+ * the C library unchanged. A reader or writer is used by one thread at a
+ * time; distinct ones may live on different threads. Null, destroyed and
+ * foreign handles get 0 (null from the pointer calls) and nothing happens.
+ * ====================================================================== */
+
+/** Opaque handle of an open wave file reader. */
+typedef struct WavefileIn WavefileIn;
+/** Opaque handle of an open wave file writer. */
+typedef struct WavefileOut WavefileOut;
+
+#pragma pack(push, 1)
+/** The 18-byte format record of a "fmt " chunk, little-endian, packed. Its
+ *  fields, widths and order are those of the Windows WAVEFORMATEX, so a
+ *  pointer to one may be cast to the other; the record has a name of its
+ *  own so that both can be declared in one translation unit. */
+typedef struct WavefileFormat {
+  uint16_t formatTag;      /* 1: integer PCM */
+  uint16_t channels;
+  uint32_t samplesPerSec;  /* Hz */
+  uint32_t avgBytesPerSec;
+  uint16_t blockAlign;     /* bytes per frame */
+  uint16_t bitsPerSample;
+  uint16_t extraSize;      /* bytes of format data following these 18 */
+} WavefileFormat;
+
+/** State of an open reader, read by the host through getHeaderWavefileIn.
+ *  Packed: 38 bytes with 4-byte pointers, 42 with 8-byte pointers. */
+typedef struct WavefileInHeader {
+  void* buffer;            /* current block buffer, see readWavefileIn */
+  uint32_t dataBytes;      /* bytes of sample data the file holds */
+  int32_t bytesRead;       /* result of the last read; 0 after open */
+  uint32_t reserved0;      /* not used by the library */
+  uint32_t reserved1;      /* 0 */
+  uint32_t reserved2;      /* 0 */
+  uint8_t reserved3[10];   /* not used by the library */
+  float seconds;           /* (dataBytes / (2 * channels)) / samplesPerSec */
+} WavefileInHeader;
+#pragma pack(pop)
+
+#ifdef __cplusplus
+static_assert(sizeof(WavefileFormat) == 18, "WavefileFormat must match WAVEFORMATEX");
+static_assert(sizeof(void*) != 4 || sizeof(WavefileInHeader) == 38, "38-byte header");
+static_assert(sizeof(void*) != 8 || sizeof(WavefileInHeader) == 42, "42-byte header");
+#else
+_Static_assert(sizeof(WavefileFormat) == 18, "WavefileFormat must match WAVEFORMATEX");
+_Static_assert(sizeof(void*) != 4 || sizeof(WavefileInHeader) == 38, "38-byte header");
+_Static_assert(sizeof(void*) != 8 || sizeof(WavefileInHeader) == 42, "42-byte header");
+#endif
+
+/** Opens fileName for reading with a zero-filled block buffer of frames
+ *  frames (frames * 2 * channels bytes, 0 allowed) and positions it at the
+ *  first sample byte. Null when the file is missing or unreadable, has no
+ *  RIFF "WAVE" form, no "fmt " (of at least 16 bytes) or "data" chunk, 0
+ *  channels or 0 samples per second, or the buffer would exceed 2^31-1
+ *  bytes. A chunk declared longer than the file ends where the file does. */
+DSPFX_API WavefileIn* initWavefileIn(const char* fileName, uint32_t frames) DSPFX_NOEXCEPT;
+/** The reader's copy of the file's format (extraSize 0 when the chunk has
+ *  16 or 17 bytes); owned by the reader, valid until termWavefileIn. */
+DSPFX_API WavefileFormat* getFormatWavefileIn(WavefileIn* reader) DSPFX_NOEXCEPT;
+/** The reader's header; owned by the reader, valid until termWavefileIn. */
+DSPFX_API WavefileInHeader* getHeaderWavefileIn(WavefileIn* reader) DSPFX_NOEXCEPT;
+/** Reads frames frames (frames * 2 * channels bytes) from the current
+ *  position; returns the bytes read (0 at the end of the file, -1 on an I/O
+ *  error), also stored in the header's bytesRead. With buffer non-null the
+ *  bytes go there and buffer becomes the header's buffer: it is lent, stays
+ *  the caller's, and later reads with null fill it, at most as many bytes as
+ *  the read that lent it. With null they go to the current buffer, at most
+ *  its size. Reads do not stop at the end of the "data" chunk: a host stops
+ *  at dataBytes. */
+DSPFX_API int32_t readWavefileIn(WavefileIn* reader, void* buffer, uint32_t frames) DSPFX_NOEXCEPT;
+/** Moves offset bytes from the current position (mode 0: from the first
+ *  sample byte). Returns the new position from the start of the file; -1
+ *  when it would be negative or above 2^31-1 (the position is then
+ *  unchanged, except that mode 0 has gone to the first sample byte); 0 when
+ *  mode 0 no longer finds the "data" chunk. */
+DSPFX_API int32_t seekWavefileIn(WavefileIn* reader, int32_t offset, int32_t mode) DSPFX_NOEXCEPT;
+/** As seekWavefileIn by trunc(samplesPerSec * seconds) frames, seconds a
+ *  32-bit float that may be negative; NaN and infinities give -1. */
+DSPFX_API int32_t timeSeekWavefileIn(WavefileIn* reader, float seconds, int32_t mode) DSPFX_NOEXCEPT;
+/** Replaces the reader's own block buffer by a zero-filled one of frames
+ *  frames, larger or smaller, makes it the header's buffer and returns it.
+ *  A lent caller buffer is left alone. Null (old buffer kept) when the size
+ *  would exceed 2^31-1 bytes or memory is short. */
+DSPFX_API void* bufSizeExtendWavefileIn(WavefileIn* reader, uint32_t frames) DSPFX_NOEXCEPT;
+/** Closes the file, frees the reader's own buffer and destroys the reader. */
+DSPFX_API void termWavefileIn(WavefileIn* reader) DSPFX_NOEXCEPT;
+
+/** Creates (or truncates) fileName and writes the RIFF header, an 18-byte
+ *  "fmt " chunk holding *format exactly, and a "data" chunk header that says
+ *  307200 bytes until the writer is closed (the RIFF size says 0 until
+ *  then). Null, leaving no file, when format is null or the file cannot be
+ *  created or written. Output is buffered in 128 KiB. */
+DSPFX_API WavefileOut* initWavefileOut(const char* fileName, const WavefileFormat* format) DSPFX_NOEXCEPT;
+/** The writer's copy of the format; owned by the writer. */
+DSPFX_API WavefileFormat* getFormatWavefileOut(WavefileOut* writer) DSPFX_NOEXCEPT;
+/** Appends count bytes, uninterpreted, to the sample data; returns count,
+ *  0 when bytes is null or count <= 0, -1 on an I/O error or when the data
+ *  would outgrow what a RIFF size field can record. */
+DSPFX_API int32_t writeWavefileOut(WavefileOut* writer, const void* bytes, int32_t count) DSPFX_NOEXCEPT;
+/** Pushes buffered bytes to the file: 1, or 0 on an I/O error. */
+DSPFX_API uint32_t flushWavefileOut(WavefileOut* writer) DSPFX_NOEXCEPT;
+/** Pads odd data with a zero byte, writes the real chunk sizes, closes the
+ *  file and destroys the writer. Returns the bytes of sample data recorded
+ *  in the file, 0 when the sizes could not be written. */
+DSPFX_API uint32_t termWavefileOut(WavefileOut* writer) DSPFX_NOEXCEPT;
 
 #ifdef __cplusplus
 } /* extern "C" */

@@ -1,0 +1,107 @@
+#include "pitchtime/stretch_effect.h"
+
+#include "core/sample_convert.h"
+
+namespace dspfx {
+
+bool StretchEffect::buildChannels(uint32_t frames, uint32_t rate, uint32_t& outputCapacity) {
+  outputCapacity = channels[0].build(frames, rate, scale, outputLevel, grainTime, hopTime);
+  channels[1].build(frames, rate, scale, outputLevel, grainTime, hopTime);
+  return channels[0].allocated && channels[1].allocated;
+}
+
+bool StretchEffect::growOutput(uint32_t outputFrames) {
+  if (outputFrames <= outBufferFrames) return true;
+  if (!growBuffer(outL, outputFrames) || !growBuffer(outR, outputFrames)) return false;
+  outBufferFrames = outputFrames;
+  return true;
+}
+
+bool StretchEffect::reserveOutput(uint32_t frames) {
+  return growOutput(channels[0].blockOutputFrames(frames));
+}
+
+bool StretchEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_t sampleRate,
+                         float newScale, float outLevelDb, float grain, float hopSeconds) {
+  if (!setupBuffers(capacityFrames, channelCount)) return false;
+  outBufferFrames = capacityFrames;
+  inRate = outRate = sampleRate;
+  scale = newScale;
+  outputLevel = outLevelDb;
+  grainTime = grain;
+  hopTime = hopSeconds;
+  uint32_t outputCapacity = 0;
+  if (!buildChannels(capacityFrames, sampleRate, outputCapacity)) return false;
+  outFrames = outputCapacity;
+  return growOutput(outputCapacity);
+}
+
+void StretchEffect::setScale(float newScale) {
+  channels[0].setScale(newScale);
+  channels[1].setScale(newScale);
+  scale = newScale;
+}
+
+void StretchEffect::setOutLevel(float outLevelDb) {
+  channels[0].setOutputLevel(outLevelDb);
+  channels[1].setOutputLevel(outLevelDb);
+  outputLevel = outLevelDb;
+}
+
+uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
+  // setupBuffers replaces every buffer exactly when it grows the capacity,
+  // which also undoes any earlier growth of the outputs.
+  const bool replaced = !allocated || frames > capacityFrames;
+  if (!setupBuffers(frames, channelCount)) return 0;
+  if (replaced) outBufferFrames = frames;
+  inRate = rate;
+  uint32_t outputCapacity = 0;
+  if (rate != outRate || !channels[0].allocated || !channels[1].allocated) {
+    if (!buildChannels(frames, rate, outputCapacity)) {
+      releaseBuffers();
+      return 0;
+    }
+  } else {
+    outputCapacity = channels[0].dstSize(frames);
+  }
+  outRate = rate;
+  outFrames = outputCapacity;
+  if (!growOutput(outputCapacity)) {
+    releaseBuffers();
+    return 0;
+  }
+  return rate;
+}
+
+uint32_t StretchEffect::processChannel(uint32_t channel, const float* in, float* out,
+                                       uint32_t frames) {
+  if (channel > 1) return 0;
+  return channels[channel].process(in, out, frames);
+}
+
+uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float* outLeft,
+                                float* outRight, uint32_t frames) {
+  // A chain hands this effect its own outputs; they may have to grow first,
+  // and then the caller's pointers must follow them.
+  const float* oldL = outL;
+  const float* oldR = outR;
+  if (!reserveOutput(frames)) return 0;
+  if (outLeft == oldL) outLeft = outL;
+  if (outRight == oldR) outRight = outR;
+  const uint32_t produced = channels[0].process(inLeft, outLeft, frames);
+  if (stereo()) channels[1].process(inRight, outRight, frames);
+  return produced;
+}
+
+uint32_t StretchEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
+  const uint32_t frames = framesIn(bytes);
+  if (frames == 0) return 0;
+  if (!reserveOutput(frames)) return 0;
+  pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
+  const uint32_t produced = channels[0].process(inL, outL, frames);
+  if (stereo()) channels[1].process(inR, outR, frames);
+  floatToPcm16(outL, stereo() ? outR : nullptr, produced, pcmOut, inChannels);
+  return produced * (stereo() ? 4u : 2u);
+}
+
+}  // namespace dspfx

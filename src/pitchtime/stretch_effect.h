@@ -1,0 +1,49 @@
+#pragma once
+#include <cstdint>
+
+#include "core/effect_base.h"
+#include "pitchtime/stretch_channel.h"
+
+namespace dspfx {
+
+// Time stretch: each block comes out longer or shorter by 2^(-scale/1000)
+// at the same pitch. outFrames is the output capacity; outL/outR hold at
+// least that many frames.
+class StretchEffect : public EffectBase {
+ public:
+  static constexpr int32_t kTypeId = kTypeStretch;
+  StretchEffect() { typeId = kTypeId; }
+
+  // False when the block buffers, the grains or the hop cannot be had.
+  bool init(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate, float scale,
+            float outLevelDb, float grainTime, float hopTime);
+
+  void setScale(float newScale);
+  void setOutLevel(float outLevelDb);
+
+  uint32_t setup(uint32_t frames, uint32_t channels, uint32_t rate) override;
+  uint32_t getDstSize(uint32_t size) override { return channels[0].dstSize(size); }
+  uint32_t processChannel(uint32_t channel, const float* in, float* out,
+                          uint32_t frames) override;
+  uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
+                   uint32_t frames) override;
+  uint32_t processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
+
+  StretchChannel channels[2];
+  float scale = 0.0f;
+  float outputLevel = 0.0f;
+  float grainTime = 0.0f;
+  float hopTime = 0.0f;
+  // Frames outL and outR really hold; at least outFrames.
+  uint32_t outBufferFrames = 0;
+
+ private:
+  bool buildChannels(uint32_t frames, uint32_t rate, uint32_t& outputCapacity);
+  // Grows outL/outR when a block of frames would produce more than they
+  // hold, which happens only after the ratio was raised since the last
+  // setup. False when they cannot grow.
+  bool reserveOutput(uint32_t frames);
+  bool growOutput(uint32_t outputFrames);
+};
+
+}  // namespace dspfx
