@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "wave_test_files.h"
+
+namespace {
+
+using namespace dspfx::test;
+using WavefileBadFiles = ScratchDir;
+
+struct BadFile {
+  const char* what;
+  Bytes bytes;
+  uint32_t frames = 256;
+};
+
+Bytes withFmtField(size_t offset, uint8_t value) {
+  Bytes b = pcmWave(2, 44100, ramp(64));
+  b[offset] = value;
+  b[offset + 1] = 0;
+  return b;
+}
+
+TEST_F(WavefileBadFiles, EveryUnusableFileGivesNull) {
+  const Bytes good = pcmWave(2, 44100, ramp(64));
+  Bytes riffx = good;
+  riffx[3] = 'X';
+  Bytes shortFmtFile = riff({chunk("fmt ", fmtBody(2, 44100, 16, 14)), chunk("data", ramp(8))});
+  // "fmt " declares 16 bytes but the file ends 10 bytes into it.
+  Bytes cutFmt = riff({chunk("fmt ", fmtBody(2, 44100))});
+  cutFmt.resize(12 + 8 + 10);
+  Bytes cutData = riff({chunk("fmt ", fmtBody(2, 44100))});
+  putTag(cutData, "data");
+  // A chunk claiming 4 GiB hides everything after it.
+  const Bytes hugeFirst = riff({chunk("JUNK", ramp(6), 0xFFFFFFFF), chunk("fmt ", fmtBody(2, 44100)),
+                                chunk("data", ramp(8))});
+  // A form too short to hold the chunks that follow it in the file.
+  const Bytes smallForm = riff({chunk("fmt ", fmtBody(2, 44100)), chunk("data", ramp(8))}, "WAVE", 4);
+
+  const BadFile cases[] = {
+      {"empty file", {}},
+      {"shorter than a RIFF header", Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V'}},
+      {"big-endian RIFX form", riffx},
+      {"not a WAVE form", riff({chunk("fmt ", fmtBody(2, 44100)), chunk("data", ramp(8))}, "AVI ")},
+      {"no fmt chunk", riff({chunk("data", ramp(8))})},
+      {"no data chunk", riff({chunk("fmt ", fmtBody(2, 44100)), chunk("LIST", ramp(8))})},
+      {"fmt chunk of 14 bytes", shortFmtFile},
+      {"fmt chunk cut by the end of the file", cutFmt},
+      {"data header cut by the end of the file", cutData},
+      {"zero channels", withFmtField(22, 0)},
+      {"zero samples per second", withFmtField(24, 0)},
+      {"chunk size running past the end before fmt", hugeFirst},
+      {"form size too small", smallForm},
+      {"2^31 bytes of buffer", good, 0x20000000},
+      {"buffer size beyond 32 bits", good, 0x40000000},
+      {"buffer size beyond 32 bits by wrapping", good, 0x80000000},
+  };
+  for (const BadFile& c : cases) {
+    const std::string p = put("bad.wav", c.bytes);
+    EXPECT_EQ(initWavefileIn(p.c_str(), c.frames), nullptr) << c.what;
+  }
+  EXPECT_EQ(initWavefileIn(path("missing.wav").c_str(), 16), nullptr);
+  EXPECT_EQ(initWavefileIn(nullptr, 16), nullptr);
+  EXPECT_EQ(initWavefileIn(dir_.string().c_str(), 16), nullptr);
+  EXPECT_EQ(initWavefileIn("/dev/zero", 16), nullptr);
+  // The same bytes with sane values do open: the cases fail for their fault.
+  WavefileIn* r = initWavefileIn(put("good.wav", good).c_str(), 256);
+  ASSERT_NE(r, nullptr);
+  termWavefileIn(r);
+}
+
+TEST_F(WavefileBadFiles, OddButReadableHeadersOpen) {
+  const Bytes data = ramp(100);
+  struct Odd {
+    const char* what;
+    Bytes bytes;
+    uint32_t dataBytes;
+  } cases[] = {
+      // Streaming writers that cannot seek back leave an unknown size.
+      {"form size 0xFFFFFFFF", riff({chunk("fmt ", fmtBody(2, 44100)), chunk("data", data)}, "WAVE", 0xFFFFFFFF), 100},
+      {"form size 0", riff({chunk("fmt ", fmtBody(2, 44100)), chunk("data", data)}, "WAVE", 0), 100},
+      {"data size 0xFFFFFFFF", riff({chunk("fmt ", fmtBody(2, 44100)), chunk("data", data, 0xFFFFFFFF)}), 100},
+      {"empty data", riff({chunk("fmt ", fmtBody(2, 44100)), chunk("data", {})}), 0},
+      {"odd data without its pad byte", [&] {
+         Bytes b = riff({chunk("fmt ", fmtBody(1, 8000)), chunk("data", ramp(7))});
+         b.pop_back();
+         return b;
+       }(), 7},
+  };
+  for (const Odd& c : cases) {
+    WavefileIn* r = initWavefileIn(put("odd.wav", c.bytes).c_str(), 0);
+    ASSERT_NE(r, nullptr) << c.what;
+    EXPECT_EQ(getHeaderWavefileIn(r)->dataBytes, c.dataBytes) << c.what;
+    termWavefileIn(r);
+  }
+}
+
+TEST_F(WavefileBadFiles, DeadForeignAndWrongKindHandlesAreRefused) {
+  WavefileIn* live = initWavefileIn(put("ok.wav", pcmWave(1, 8000, ramp(32))).c_str(), 4);
+  ASSERT_NE(live, nullptr);
+  WavefileIn* dead = initWavefileIn(put("ok2.wav", pcmWave(1, 8000, ramp(32))).c_str(), 4);
+  ASSERT_NE(dead, nullptr);
+  termWavefileIn(dead);
+  int notAReader[16] = {};
+  WavefileFormat f{};
+  f.channels = 1;
+  WavefileOut* writer = initWavefileOut(path("w.wav").c_str(), &f);
+  ASSERT_NE(writer, nullptr);
+  uint8_t buf[8];
+  for (WavefileIn* bad : {static_cast<WavefileIn*>(nullptr), dead,
+                          reinterpret_cast<WavefileIn*>(notAReader),
+                          reinterpret_cast<WavefileIn*>(writer)}) {
+    EXPECT_EQ(getFormatWavefileIn(bad), nullptr);
+    EXPECT_EQ(getHeaderWavefileIn(bad), nullptr);
+    EXPECT_EQ(readWavefileIn(bad, buf, 4), 0);
+    EXPECT_EQ(readWavefileIn(bad, nullptr, 4), 0);
+    EXPECT_EQ(seekWavefileIn(bad, 0, 0), 0);
+    EXPECT_EQ(timeSeekWavefileIn(bad, 0.0f, 0), 0);
+    EXPECT_EQ(bufSizeExtendWavefileIn(bad, 4), nullptr);
+    termWavefileIn(bad);
+  }
+  // The writer survived being passed as a reader, and the live reader works.
+  EXPECT_EQ(termWavefileOut(writer), 0u);
+  EXPECT_EQ(readWavefileIn(live, nullptr, 4), 8);
+  termWavefileIn(live);
+}
+
+}  // namespace

@@ -1,0 +1,92 @@
+// Interoperability with an independent implementation, when one is on the
+// machine: files it writes must read identically, files we write must be
+// accepted by it.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "common/test_support.h"
+#include "wave_test_files.h"
+
+namespace {
+
+using namespace dspfx::test;
+
+class WavefileSox : public ScratchDir {
+ protected:
+  void SetUp() override {
+    if (std::system("command -v sox >/dev/null 2>&1 && command -v soxi >/dev/null 2>&1") != 0) {
+      GTEST_SKIP() << "sox/soxi not installed";
+    }
+    ScratchDir::SetUp();
+  }
+  static std::string run(const std::string& command) {
+    std::string out;
+    if (FILE* p = popen(command.c_str(), "r")) {
+      char line[256];
+      while (std::fgets(line, sizeof line, p)) out += line;
+      if (pclose(p) != 0) out = "failed: " + command;
+    }
+    while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
+    return out;
+  }
+};
+
+TEST_F(WavefileSox, FileWrittenBySoxReadsAsItsRawSamples) {
+  const std::string wav = path("sox.wav"), raw = path("sox.raw");
+  ASSERT_EQ(run("sox -q -n -r 22050 -c 2 -b 16 -e signed-integer '" + wav +
+                "' synth 0.3 sine 440 sine 660 2>&1"), "");
+  ASSERT_EQ(run("sox -q '" + wav + "' -t raw -e signed-integer -b 16 -L '" + raw + "' 2>&1"), "");
+  const Bytes expected = slurp(raw);
+  ASSERT_EQ(expected.size(), 6615u * 4);  // trunc(0.3 s * 22050) frames
+
+  WavefileIn* r = initWavefileIn(wav.c_str(), 1000);
+  ASSERT_NE(r, nullptr);
+  const WavefileFormat* f = getFormatWavefileIn(r);
+  EXPECT_EQ(f->channels, 2);
+  EXPECT_EQ(f->samplesPerSec, 22050u);
+  EXPECT_EQ(f->bitsPerSample, 16);
+  const WavefileInHeader* h = getHeaderWavefileIn(r);
+  EXPECT_EQ(h->dataBytes, expected.size());
+  EXPECT_FLOAT_EQ(h->seconds, 0.3f);
+  Bytes got;
+  while (got.size() < h->dataBytes) {
+    const int32_t n = readWavefileIn(r, nullptr, 1000);
+    ASSERT_GT(n, 0);
+    const auto* b = static_cast<const uint8_t*>(h->buffer);
+    got.insert(got.end(), b, b + n);
+  }
+  got.resize(h->dataBytes);
+  EXPECT_EQ(got, expected);
+  termWavefileIn(r);
+}
+
+TEST_F(WavefileSox, FileWeWriteIsAcceptedBySox) {
+  WavefileFormat f{};
+  f.formatTag = 1;
+  f.channels = 1;
+  f.samplesPerSec = 16000;
+  f.avgBytesPerSec = 32000;
+  f.blockAlign = 2;
+  f.bitsPerSample = 16;
+  const std::vector<int16_t> pcm = sinePcm(500, 16000, 8001, 1);
+  const std::string wav = path("ours.wav"), raw = path("ours.raw");
+  WavefileOut* w = initWavefileOut(wav.c_str(), &f);
+  ASSERT_NE(w, nullptr);
+  ASSERT_EQ(writeWavefileOut(w, pcm.data(), 16002), 16002);
+  ASSERT_EQ(termWavefileOut(w), 16002u);
+
+  EXPECT_EQ(run("soxi -r '" + wav + "'"), "16000");
+  EXPECT_EQ(run("soxi -c '" + wav + "'"), "1");
+  EXPECT_EQ(run("soxi -s '" + wav + "'"), "8001");
+  EXPECT_EQ(run("soxi -b '" + wav + "'"), "16");
+  ASSERT_EQ(run("sox -q '" + wav + "' -t raw -e signed-integer -b 16 -L '" + raw + "' 2>&1"), "");
+  const Bytes back = slurp(raw);
+  ASSERT_EQ(back.size(), 16002u);
+  EXPECT_EQ(std::memcmp(back.data(), pcm.data(), back.size()), 0);
+}
+
+}  // namespace
