@@ -1,0 +1,425 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+#include <vector>
+
+#include "common/test_support.h"
+#include "core/lookup_tables.h"
+#include "core/sample_convert.h"
+#include "dspfx/dspfx.h"
+#include "fade/cross_fade_ramp.h"
+#include "fade/fade_ramp.h"
+#include "fade/fader_effect.h"
+
+namespace {
+
+using namespace dspfx;
+
+constexpr uint32_t kRate = 44100;
+
+// What a sample becomes after PCM -> float -> gain -> PCM.
+int16_t scaled(int16_t x, float gain) {
+  return floatToPcmScalar(gain * static_cast<float>(x * kPcmToFloat));
+}
+
+double toDb(double gain) { return 20.0 * std::log10(gain); }
+
+// Gains a unit applies over frames frames, fed in blocks of block frames.
+std::vector<float> gains(FadeRamp& unit, uint32_t frames, uint32_t block = 4096) {
+  std::vector<float> ones(frames, 1.0f), out(frames);
+  for (uint32_t at = 0; at < frames; at += block) {
+    unit.run(ones.data() + at, out.data() + at, std::min(block, frames - at));
+  }
+  return out;
+}
+
+struct Span {
+  uint32_t start, end;
+  float target;
+};
+
+std::vector<Span> actions(const FadeRamp& unit) {
+  std::vector<Span> list;
+  for (const FaderAction* a = unit.head; a; a = a->next) list.push_back({a->start, a->end, a->target});
+  return list;
+}
+
+void start(FadeRamp& u) { u.init(4096, static_cast<float>(kRate), 0.0f); }
+
+void schedule(FadeRamp& u, float start, float end, float target) {
+  ActionSpares spares;
+  ASSERT_TRUE(spares.make(true));
+  u.schedule(start, end, target, spares);
+}
+
+void clear(FadeRamp& u, float start, float end) {
+  ActionSpares spares;
+  ASSERT_TRUE(spares.make(false));
+  u.clear(start, end, spares);
+}
+
+TEST(FadeRamp, OneSecondRampToMinus20Db) {
+  FadeRamp u;
+  start(u);
+  EXPECT_EQ(u.frameOf(1.0f), 44100u);
+  EXPECT_EQ(u.frameOf(2.0f), 88200u);
+  schedule(u, 1.0f, 2.0f, -20.0f);
+  ASSERT_TRUE(u.pending);
+  const std::vector<float> g = gains(u, 3 * kRate);
+  for (uint32_t i : {0u, 1000u, 44099u, 44100u}) EXPECT_EQ(g[i], 1.0f) << "frame " << i;
+  EXPECT_LT(g[44101], 1.0f);
+  // Halfway along the dB line; the table's interpolation errs below 0.01 dB.
+  EXPECT_NEAR(toDb(g[66150]), -10.0, 0.01);
+  for (uint32_t i = 44101; i < 88200; ++i) ASSERT_LE(g[i], g[i - 1]) << "frame " << i;
+  // The last computed frame is one step short of -20 dB; that gain holds.
+  EXPECT_NEAR(toDb(g[88199]), -20.0 * 44099 / 44100, 0.01);
+  EXPECT_GT(g[88199], dbToGain(-20.0f));
+  for (uint32_t i = 88200; i < 3 * kRate; i += 997) ASSERT_EQ(g[i], g[88199]) << "frame " << i;
+  EXPECT_FALSE(u.running);
+  EXPECT_FALSE(u.pending);
+  EXPECT_EQ(u.currentLevel, -20.0f);
+  EXPECT_EQ(u.head, nullptr);
+  // The block size does not matter.
+  FadeRamp v;
+  start(v);
+  schedule(v, 1.0f, 2.0f, -20.0f);
+  EXPECT_EQ(gains(v, 3 * kRate, 777), g);
+}
+
+TEST(FadeRamp, PastAndEmptyRangesAreIgnored) {
+  FadeRamp u;
+  start(u);
+  gains(u, kRate);  // position 44100
+  schedule(u, 0.5f, 1.5f, -20.0f);
+  schedule(u, 1.0f, 2.0f, -20.0f);  // starts on the current frame
+  schedule(u, 2.0f, 2.0f, -20.0f);
+  schedule(u, 3.0f, 2.5f, -20.0f);
+  schedule(u, -1.0f, 5.0f, -20.0f);
+  EXPECT_TRUE(actions(u).empty());
+  EXPECT_FALSE(u.pending);
+  clear(u, 0.5f, 1.5f);
+  EXPECT_FALSE(u.pending);
+}
+
+TEST(FadeRamp, OutOfOrderActionsPlayInTimeOrder) {
+  FadeRamp u;
+  start(u);
+  schedule(u, 3.0f, 4.0f, -10.0f);
+  schedule(u, 1.0f, 2.0f, -20.0f);
+  const std::vector<Span> list = actions(u);
+  ASSERT_EQ(list.size(), 2u);
+  EXPECT_EQ(list[0].start, 44100u);
+  EXPECT_EQ(list[1].start, 132300u);
+  const std::vector<float> g = gains(u, 5 * kRate);
+  // Levels at named times, within the dB table's 0.01 dB.
+  EXPECT_NEAR(toDb(g[66150]), -10.0, 0.01);
+  EXPECT_NEAR(toDb(g[110250]), -20.0, 0.01);  // held between the actions
+  EXPECT_NEAR(toDb(g[154350]), -15.0, 0.01);  // from -20 to -10
+  EXPECT_NEAR(toDb(g[4 * kRate + 100]), -10.0, 0.01);
+}
+
+TEST(FadeRamp, OverlappingActionsAreCutAndSplit) {
+  // A third action across both cuts the first at its start and the second
+  // at its end; the first ends at the level its ramp reached there.
+  FadeRamp u;
+  start(u);
+  schedule(u, 1.0f, 2.0f, -20.0f);
+  schedule(u, 3.0f, 4.0f, -10.0f);
+  schedule(u, 1.5f, 3.5f, -30.0f);
+  std::vector<Span> list = actions(u);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].start, 44100u);
+  EXPECT_EQ(list[0].end, 66150u);
+  EXPECT_FLOAT_EQ(list[0].target, -10.0f);
+  EXPECT_EQ(list[1].start, 66150u);
+  EXPECT_EQ(list[1].end, 154350u);
+  EXPECT_EQ(list[1].target, -30.0f);
+  EXPECT_EQ(list[2].start, 154350u);
+  EXPECT_EQ(list[2].end, 176400u);
+  EXPECT_EQ(list[2].target, -10.0f);
+  std::vector<float> g = gains(u, 5 * kRate);
+  EXPECT_NEAR(toDb(g[110250]), -20.0, 0.01);  // -10 at 1.5 s to -30 at 3.5 s
+  EXPECT_NEAR(toDb(g[165375]), -20.0, 0.01);  // -30 at 3.5 s to -10 at 4 s
+  EXPECT_NEAR(toDb(g[4 * kRate + 100]), -10.0, 0.01);
+
+  // A cut action that is not the head ends on the line from the target of
+  // the action before it.
+  FadeRamp v;
+  start(v);
+  schedule(v, 1.0f, 2.0f, -20.0f);
+  schedule(v, 3.0f, 5.0f, -10.0f);
+  schedule(v, 4.0f, 6.0f, -30.0f);
+  list = actions(v);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[1].end, 176400u);
+  EXPECT_FLOAT_EQ(list[1].target, -15.0f);
+
+  // An action inside a longer one splits it: the first part ends where the
+  // new one starts, the rest resumes after it with the old target.
+  FadeRamp w;
+  start(w);
+  schedule(w, 1.0f, 4.0f, -30.0f);
+  schedule(w, 2.0f, 3.0f, -5.0f);
+  list = actions(w);
+  ASSERT_EQ(list.size(), 3u);
+  EXPECT_EQ(list[0].end, 88200u);
+  EXPECT_FLOAT_EQ(list[0].target, -10.0f);
+  EXPECT_EQ(list[1].target, -5.0f);
+  EXPECT_EQ(list[2].start, 132300u);
+  EXPECT_EQ(list[2].end, 176400u);
+  EXPECT_EQ(list[2].target, -30.0f);
+  g = gains(w, 5 * kRate);
+  EXPECT_NEAR(toDb(g[110250]), -7.5, 0.01);
+  EXPECT_NEAR(toDb(g[154350]), -17.5, 0.01);
+  EXPECT_NEAR(toDb(g[4 * kRate + 100]), -30.0, 0.01);
+}
+
+TEST(FadeRamp, ScheduleIntoARunningRampKeepsItsLine) {
+  FadeRamp u;
+  start(u);
+  schedule(u, 1.0f, 3.0f, -20.0f);
+  std::vector<float> g = gains(u, 88200);  // halfway, at -10 dB
+  ASSERT_TRUE(u.running);
+  schedule(u, 2.5f, 3.5f, 0.0f);  // cuts the running head at -15 dB
+  EXPECT_FLOAT_EQ(u.head->target, -15.0f);
+  g = gains(u, 2 * kRate);
+  EXPECT_NEAR(toDb(g[11025]), -12.5, 0.01);  // 2.25 s: still on the old line
+  EXPECT_NEAR(toDb(g[44100]), -7.5, 0.01);   // 3 s: from -15 at 2.5 s to 0 at 3.5 s
+}
+
+TEST(FadeRamp, ClearingARange) {
+  FadeRamp u;
+  start(u);
+  schedule(u, 1.0f, 3.0f, -20.0f);
+  clear(u, 2.0f, 4.0f);
+  std::vector<Span> list = actions(u);
+  ASSERT_EQ(list.size(), 1u);
+  EXPECT_EQ(list[0].end, 88200u);
+  EXPECT_FLOAT_EQ(list[0].target, -10.0f);
+  clear(u, 0.5f, 10.0f);
+  EXPECT_TRUE(actions(u).empty());
+  EXPECT_FALSE(u.pending);
+  const std::vector<float> flat = gains(u, 4 * kRate);
+  for (float x : flat) ASSERT_EQ(x, 1.0f);
+
+  // Removing the head gives the next action a slope from the current level.
+  FadeRamp v;
+  start(v);
+  schedule(v, 1.0f, 2.0f, -20.0f);
+  schedule(v, 3.0f, 4.0f, -10.0f);
+  clear(v, 0.5f, 2.5f);
+  ASSERT_EQ(actions(v).size(), 1u);
+  std::vector<float> g = gains(v, 5 * kRate);
+  EXPECT_EQ(g[2 * kRate], 1.0f);
+  EXPECT_NEAR(toDb(g[154350]), -5.0, 0.01);
+
+  // Clearing inside an action leaves a hold at the cut level in the gap.
+  FadeRamp w;
+  start(w);
+  schedule(w, 1.0f, 4.0f, -30.0f);
+  clear(w, 2.0f, 3.0f);
+  ASSERT_EQ(actions(w).size(), 2u);
+  g = gains(w, 5 * kRate);
+  EXPECT_NEAR(toDb(g[110250]), -10.0 * 44099 / 44100, 0.01);
+  EXPECT_NEAR(toDb(g[154350]), -20.0, 0.01);
+}
+
+TEST(CrossFadeRamp, DefaultLawAtNamedPositions) {
+  CrossFadeRamp x;
+  x.init(1024, static_cast<float>(kRate), 0.0f);
+  struct Point {
+    float position;
+    double dbA, dbB;  // -inf: silent
+  };
+  const double silent = -INFINITY;
+  // Between the positions the law is linear in dB: A rises from b at -0.8
+  // to a at 0 and to 0 dB at +0.05; B mirrors it.
+  const Point points[] = {
+      {0.0f, -1.0, -1.0},       {0.05f, 0.0, -1.0 - 39.0 / 0.8 * 0.05},
+      {0.5f, 0.0, -25.375},     {0.8f, 0.0, -40.0},
+      {0.8001f, 0.0, silent},   {1.0f, 0.0, silent},
+      {-0.025f, -1.0 - 39.0 / 0.8 * 0.025, -0.5},
+      {-0.05f, -3.4375, 0.0},   {-0.8f, -40.0, 0.0},
+      {-0.81f, silent, 0.0},    {-1.0f, silent, 0.0},
+  };
+  for (const Point& p : points) {
+    x.gainOf(p.position);
+    for (auto [gain, want, name] : {std::tuple{x.gainA, p.dbA, "A"}, std::tuple{x.gainB, p.dbB, "B"}}) {
+      if (std::isinf(want)) {
+        EXPECT_EQ(gain, 0.0f) << name << " at " << p.position;
+      } else {
+        // dB table interpolation: within 0.01 dB.
+        EXPECT_NEAR(toDb(gain), want, 0.01) << name << " at " << p.position;
+      }
+    }
+  }
+  // Positions beyond the ends are clamped when a ramp plays them.
+  ActionSpares spares;
+  ASSERT_TRUE(spares.make(true));
+  x.schedule(0.01f, 0.02f, 3.0f, spares);
+  std::vector<float> a(1000, 1.0f), b(1000, 1.0f), out(1000);
+  x.mix(a.data(), b.data(), out.data(), 1000);
+  EXPECT_EQ(x.level, 1.0f);
+  EXPECT_EQ(out[999], 1.0f);  // A alone
+}
+
+TEST(CrossFadeRamp, ZeroWidthCentre) {
+  CrossFadeRamp x;
+  x.setCurve(-6.0f, -30.0f, 0.0f, -0.5f);
+  EXPECT_EQ(x.curveD, 0.5f);
+  EXPECT_EQ(x.slopeNearA, 0.0f);
+  EXPECT_EQ(x.slopeNearB, 0.0f);
+  x.gainOf(0.0f);
+  EXPECT_NEAR(toDb(x.gainA), -6.0, 0.01);
+  EXPECT_NEAR(toDb(x.gainB), -6.0, 0.01);
+  x.gainOf(1e-6f);
+  EXPECT_EQ(x.gainA, 1.0f);
+  EXPECT_NEAR(toDb(x.gainB), -6.0, 0.01);
+  x.gainOf(-0.25f);
+  EXPECT_NEAR(toDb(x.gainA), -18.0, 0.01);
+  EXPECT_EQ(x.gainB, 1.0f);
+}
+
+class FaderApi : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    if (h) {
+      EXPECT_EQ(termFader(h), 1u);
+    }
+  }
+  DspEffect* h = nullptr;
+};
+
+TEST_F(FaderApi, ZeroDbPassesAudioAndFadersKeepTheirOwnTimelines) {
+  h = initFader(4096, 2, kRate, 0.0f, 0.0f, -6.0f);
+  ASSERT_NE(h, nullptr);
+  const std::vector<int16_t> in = test::sinePcm(440, kRate, 4096, 2, 0.8);
+  std::vector<int16_t> out(in.size());
+  ASSERT_EQ(doFade(h, 0, in.data(), out.data(), 4096 * 4), 1u);
+  for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], scaled(in[i], 1.0f)) << i;
+  // Fader 1 runs 1 s; fader 0 is still at frame 4096, so an action at 0.5 s
+  // is in its future.
+  for (int i = 0; i < 11; ++i) ASSERT_EQ(doFade(h, 1, in.data(), out.data(), 4096 * 4), 1u);
+  EXPECT_EQ(out[10], scaled(in[10], dbToGain(-6.0f)));
+  ASSERT_EQ(setFaderAction(h, 0, 0.5f, 0.6f, -20.0f), 1u);
+  const std::vector<int16_t> dc(2 * 4096, 16384);
+  std::vector<int16_t> faded(dc.size());
+  for (int i = 0; i < 7; ++i) ASSERT_EQ(doFade(h, 0, dc.data(), faded.data(), 4096 * 4), 1u);
+  // Frame 7 * 4096 - 1 lies past 0.6 s: the gain is one step short of -20 dB.
+  EXPECT_NEAR(faded.back(), 16384 * 0.1, 2.0);
+  EXPECT_EQ(faded[faded.size() - 1], faded[faded.size() - 2]);
+}
+
+TEST_F(FaderApi, CrossFadeRunsBothFadersThenTheLaw) {
+  h = initFader(1024, 2, kRate, 0.0f, -6.0f, 0.0f);
+  ASSERT_NE(h, nullptr);
+  std::vector<int16_t> a(2048), b(2048), out(2048);
+  for (size_t i = 0; i < a.size(); ++i) {
+    a[i] = static_cast<int16_t>(10000 + i);
+    b[i] = static_cast<int16_t>(-4000 - 3 * i);
+  }
+  ASSERT_EQ(doCrossFade(h, a.data(), b.data(), out.data(), 4096), 1u);
+  const float g1 = dbToGain(-1.0f), g6 = dbToGain(-6.0f);
+  for (size_t i = 0; i < out.size(); ++i) {
+    const float fa = g6 * static_cast<float>(a[i] * kPcmToFloat);
+    const float fb = static_cast<float>(b[i] * kPcmToFloat);
+    ASSERT_EQ(out[i], floatToPcmScalar(g1 * fb + g1 * fa)) << i;
+  }
+  // Move to +1 within the next block; then A (through fader 0) plays alone.
+  // out may be one of the inputs.
+  ASSERT_EQ(setCrossFaderAction(h, 0.025f, 0.035f, 1.0f), 1u);
+  std::vector<int16_t> a2 = a;
+  ASSERT_EQ(doCrossFade(h, a2.data(), b.data(), a2.data(), 4096), 1u);
+  for (size_t i = 1600; i < 2048; ++i) ASSERT_EQ(a2[i], scaled(a[i], g6)) << i;
+  // Mono: the right-channel units stay idle.
+  DspEffect* m = initFader(16, 1, kRate, -1.0f, 0.0f, 0.0f);
+  ASSERT_NE(m, nullptr);
+  const int16_t ma[3] = {1000, 2000, 3000}, mb[3] = {-5, 7, 9};
+  int16_t mo[3];
+  EXPECT_EQ(doCrossFade(m, ma, mb, mo, 6), 1u);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(mo[i], scaled(mb[i], 1.0f));
+  EXPECT_EQ(termFader(m), 1u);
+}
+
+TEST_F(FaderApi, ASetupRestartsTheTimelineAndKeepsTheCurve) {
+  h = initFader(1024, 2, kRate, 0.0f, 0.0f, 0.0f);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(setCrossFaderCurve(h, -6.0f, -30.0f, 0.1f, 0.5f), 1u);
+  ASSERT_EQ(setFaderAction(h, 0, 1.0f, 2.0f, -20.0f), 1u);
+  DspChain* chain = dspCreate(1024, 2, kRate);
+  ASSERT_NE(chain, nullptr);
+  ASSERT_EQ(dspAdd(chain, h, 0), 1u);
+  dspAdjust(chain, 2048, 2, 48000);
+  auto* e = reinterpret_cast<FaderEffect*>(h);
+  EXPECT_EQ(e->capacityFrames, 2048u);
+  for (FadeRamp& u : e->faderUnits) {
+    EXPECT_EQ(u.head, nullptr);
+    EXPECT_EQ(u.position, 0u);
+    EXPECT_EQ(u.frameOf(1.0f), 48000u);
+  }
+  for (CrossFadeRamp& u : e->crossUnits) {
+    EXPECT_EQ(u.curveA, -6.0f);
+    EXPECT_NEAR(toDb(u.gainA), -6.0, 0.01);
+    EXPECT_NEAR(toDb(u.gainB), -6.0, 0.01);
+  }
+  // The chain owns the effect now: set and do calls work, term refuses.
+  std::vector<int16_t> a(4096, 8000), b(4096, 8000), out(4096);
+  EXPECT_EQ(doCrossFade(h, a.data(), b.data(), out.data(), 8192), 1u);
+  EXPECT_EQ(out[0], floatToPcmScalar(2 * dbToGain(-6.0f) * static_cast<float>(8000 * kPcmToFloat)));
+  EXPECT_EQ(termFader(h), 0u);
+  h = nullptr;
+  dspDestroy(chain);
+}
+
+TEST_F(FaderApi, MisuseIsRefused) {
+  h = initFader(64, 2, kRate, 0.0f, 0.0f, 0.0f);
+  ASSERT_NE(h, nullptr);
+  DspEffect* other = initChorus(64, 2, kRate, 1, 10.0f, 0.0f, 0.0f, 50.0f, 100.0f);
+  ASSERT_NE(other, nullptr);
+  test::Guarded<int16_t> out(128, 4321);
+  const std::vector<int16_t> in(130, 1000);
+  for (int32_t bad : {2, -1, 1000}) {
+    EXPECT_EQ(doFade(h, bad, in.data(), out.get(), 256), 0u);
+    EXPECT_EQ(setFaderAction(h, bad, 1.0f, 2.0f, -6.0f), 0u);
+    EXPECT_EQ(delFaderAction(h, bad, 1.0f, 2.0f), 0u);
+  }
+  EXPECT_EQ(out.get()[0], 0);
+  EXPECT_EQ(doFade(h, 0, in.data(), out.get(), 260), 0u);  // 65 frames > 64
+  EXPECT_EQ(doCrossFade(h, in.data(), nullptr, out.get(), 256), 0u);
+  EXPECT_EQ(doCrossFade(h, in.data(), in.data(), out.get(), 260), 0u);
+  EXPECT_EQ(out.get()[0], 0);
+  EXPECT_EQ(doFade(h, 0, nullptr, nullptr, 0), 1u);
+  EXPECT_EQ(doCrossFade(h, nullptr, nullptr, nullptr, 0), 1u);
+  EXPECT_EQ(doFade(h, 0, in.data(), out.get(), 256), 1u);
+  EXPECT_TRUE(out.intact());
+  EXPECT_EQ(setFaderAction(h, 0, NAN, 2.0f, -6.0f), 0u);
+  EXPECT_EQ(setFaderAction(h, 0, 1.0f, 2.0f, INFINITY), 0u);
+  EXPECT_EQ(setCrossFaderCurve(h, NAN, -40.0f, 0.05f, 0.8f), 0u);
+  EXPECT_EQ(setFaderAction(h, 0, 1.0f, INFINITY, -6.0f), 1u);  // never ends
+  for (DspEffect* wrong : {other, static_cast<DspEffect*>(nullptr)}) {
+    EXPECT_EQ(doFade(wrong, 0, in.data(), out.get(), 256), 0u);
+    EXPECT_EQ(doCrossFade(wrong, in.data(), in.data(), out.get(), 256), 0u);
+    EXPECT_EQ(setFaderAction(wrong, 0, 1.0f, 2.0f, -6.0f), 0u);
+    EXPECT_EQ(delFaderAction(wrong, 0, 1.0f, 2.0f), 0u);
+    EXPECT_EQ(setCrossFaderAction(wrong, 1.0f, 2.0f, 1.0f), 0u);
+    EXPECT_EQ(delCrossFaderAction(wrong, 1.0f, 2.0f), 0u);
+    EXPECT_EQ(setCrossFaderCurve(wrong, -1.0f, -40.0f, 0.05f, 0.8f), 0u);
+    EXPECT_EQ(termFader(wrong), 0u);
+  }
+  EXPECT_EQ(termChorus(other), 1u);
+  EXPECT_EQ(termFader(other), 0u);  // destroyed
+  EXPECT_EQ(initFader(64, 2, kRate, NAN, 0.0f, 0.0f), nullptr);
+  // A zero rate puts every time at frame 0: nothing can be scheduled, audio
+  // passes at the initial level.
+  DspEffect* z = initFader(64, 1, 0, 0.0f, -6.0f, 0.0f);
+  ASSERT_NE(z, nullptr);
+  EXPECT_EQ(setFaderAction(z, 0, 0.0f, 1e9f, -20.0f), 1u);
+  EXPECT_EQ(reinterpret_cast<FaderEffect*>(z)->fader(0, 0).head, nullptr);
+  EXPECT_EQ(doFade(z, 0, in.data(), out.get(), 128), 1u);
+  EXPECT_EQ(out.get()[0], scaled(1000, dbToGain(-6.0f)));
+  EXPECT_EQ(termFader(z), 1u);
+}
+
+}  // namespace
