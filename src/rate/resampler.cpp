@@ -1,0 +1,88 @@
+#include "rate/resampler.h"
+
+#include <algorithm>
+
+#include "core/sample_convert.h"
+
+namespace dspfx {
+
+bool Resampler::init(uint32_t capacityFrames, uint32_t channels, uint32_t outChannelCount,
+                     uint32_t srcRate, uint32_t dstRate, int32_t interpolationMode, float stopband,
+                     float slope, bool filterOn) {
+  // Without these the order estimate of the anti-alias filter means nothing.
+  if (srcRate == 0 || dstRate == 0 || !(slope > 0.0f) || !(stopband > kRippleDb)) return false;
+  if (!setupBuffers(capacityFrames, channels)) return false;
+  outCapacity_ = capacityFrames;
+  outChannels = outChannelCount;
+  inRate = srcRate;
+  outRate = dstRate;
+  interpolation = interpolationMode;
+  stopbandDb = stopband;
+  slopeDbPerOctave = slope;
+  antiAlias = filterOn;
+  return configureConverters();
+}
+
+void Resampler::releaseBuffers() {
+  EffectBase::releaseBuffers();
+  outCapacity_ = 0;
+}
+
+bool Resampler::configureConverters() {
+  const uint32_t maxDst = converters[0].configure(capacityFrames, inRate, outRate, interpolation,
+                                                  stopbandDb, slopeDbPerOctave, antiAlias,
+                                                  kRippleDb);
+  converters[1].configure(capacityFrames, inRate, outRate, interpolation, stopbandDb,
+                          slopeDbPerOctave, antiAlias, kRippleDb);
+  // The equal-rate copy writes every input frame although the size rule can
+  // announce one less, so the outputs never hold fewer than capacityFrames.
+  const uint32_t need = std::max(maxDst, capacityFrames);
+  bool ok = converters[0].allocated && converters[1].allocated;
+  if (ok && need > outCapacity_) {
+    ok = growBuffer(outL, need) && growBuffer(outR, need);
+    if (ok) outCapacity_ = need;
+  }
+  if (!ok) {
+    releaseBuffers();
+    return false;
+  }
+  outFrames = maxDst;
+  return true;
+}
+
+uint32_t Resampler::setup(uint32_t frames, uint32_t channels, uint32_t rate) {
+  // setupBuffers regrows all six buffers to exactly frames floats when it
+  // has to grow; otherwise it keeps them as they are.
+  const bool regrow = !allocated || frames > capacityFrames;
+  if (!setupBuffers(frames, channels)) {
+    outCapacity_ = 0;
+    return 0;
+  }
+  if (regrow) outCapacity_ = frames;
+  inRate = rate;
+  if (!configureConverters()) return 0;
+  return rate;
+}
+
+uint32_t Resampler::processChannel(uint32_t channel, const float* in, float* out,
+                                   uint32_t frames) {
+  return converters[channel != 0 ? 1 : 0].convert(in, out, frames);
+}
+
+uint32_t Resampler::process(const float* inLeft, const float* inRight, float* outLeft,
+                            float* outRight, uint32_t frames) {
+  const uint32_t n = converters[0].convert(inLeft, outLeft, frames);
+  if (stereo()) converters[1].convert(inRight, outRight, frames);
+  return n;
+}
+
+uint32_t Resampler::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
+  const uint32_t frames = framesIn(bytes);
+  pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
+  const uint32_t n = processChannel(0, inL, outL, frames);
+  if (stereo()) processChannel(1, inR, outR, frames);
+  // A mono input has no right buffer: a stereo output repeats the left one.
+  return floatToPcm16(outL, stereo() ? outR : nullptr, n, pcmOut, outChannels);
+}
+
+}  // namespace dspfx
