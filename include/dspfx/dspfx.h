@@ -520,6 +520,65 @@ DSPFX_API uint32_t termChorus(DspEffect* chorus) DSPFX_NOEXCEPT;
 /* @@section waveslice@@ */
 
 /* @@section analysis@@ */
+/* ----------------------------------------------------------------------
+ * Analysers: Fft, FftAnalyze and EnvAnalyze. They produce no audio; their
+ * results go to a float array of the caller's. Spectra hold fftSize/2
+ * values per spectrum, bin k at k * sampleRate / fftSize Hz, each
+ * 20 log10 of the unscaled magnitude of the raised-cosine windowed frame
+ * (a full-scale sine on a bin reads about 20 log10(fftSize / 4) dB), never
+ * below the floor; bin 0 combines 0 Hz and half the rate. A second
+ * spectrum follows the first. The three families share one destroy
+ * function (termFft = termFftAnalyze = termEnvAnalyze), but each do call
+ * refuses (0) an object made by another family's init.
+ * ---------------------------------------------------------------------- */
+
+/** Creates a block spectrum analyser: each doFft windows and transforms one
+ *  block, zero-padded to capacityFrames, which is the transform size (a
+ *  power of two, 4 ... 32768). channels 2 = stereo, else mono.
+ *  spectrumChannels 1 analyses the (stereo: averaged) input, 2 gives the
+ *  left then the right spectrum (mono: the same one twice), any other value
+ *  the left channel alone. floorDb: the lowest value reported is -floorDb
+ *  dB. Null for any other size or no memory. */
+DSPFX_API DspEffect* initFft(uint32_t capacityFrames, uint32_t channels, uint32_t spectrumChannels,
+                             uint32_t floorDb) DSPFX_NOEXCEPT;
+/** Writes the spectra of one PCM block of bytes (up to capacityFrames
+ *  frames, 0 allowed: silence) to out, which must hold capacityFrames/2
+ *  floats per spectrum. Returns capacityFrames/2, the bins per spectrum; 0
+ *  for a bad handle, null out, null in with bytes > 0 or a block above
+ *  capacity (nothing written). Keeps no state between calls. */
+DSPFX_API uint32_t doFft(DspEffect* handle, const int16_t* in, float* out, uint32_t bytes) DSPFX_NOEXCEPT;
+/** Creates a sliding spectrum analyser: each call appends capacityFrames
+ *  frames (a short block padded with silence) to a history of
+ *  historyLength frames per channel, starting silent, and transforms its
+ *  newest fftSize frames, so spectra may overlap. fftSize is a power of two
+ *  4 ... 32768; historyLength >= fftSize and >= capacityFrames >= 1; floor
+ *  -120 dB. channels 2 = stereo (two spectra), else mono. Null otherwise or
+ *  when memory is short. */
+DSPFX_API DspEffect* initFftAnalyze(uint32_t capacityFrames, uint32_t channels, uint32_t fftSize,
+                                    uint32_t historyLength) DSPFX_NOEXCEPT;
+/** Advances the history by one block of bytes and writes fftSize/2 floats
+ *  per channel to out. 1; 0 for a bad handle, null out, null in with
+ *  bytes > 0 or a block above capacity (nothing written or advanced). */
+DSPFX_API uint32_t doFftAnalyze(DspEffect* handle, const int16_t* in, float* out, uint32_t bytes) DSPFX_NOEXCEPT;
+/** Creates an envelope analyser for blocks of up to capacityFrames (>= 1)
+ *  frames at sampleRate Hz (> 66): per channel the peak of the rectified
+ *  signal over the last trunc(sampleRate / 1000) frames (at least 1),
+ *  reaching back across blocks, smoothed by a second-order 33 Hz
+ *  Butterworth low-pass. Null otherwise or when memory is short. */
+DSPFX_API DspEffect* initEnvAnalyze(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate) DSPFX_NOEXCEPT;
+/** Follows one PCM block of bytes and, when out is not null, writes one
+ *  value per frame, planar (all left frames, then all right ones): the
+ *  envelope times 32767 truncated toward zero, stored as a float (0 ...
+ *  32767, a little beyond where the smoother overshoots). The envelopes
+ *  advance also when out is null. 1; 0 for a bad handle, null in with
+ *  bytes > 0 or a block above capacity (nothing written or advanced). */
+DSPFX_API uint32_t doEnvAnalyze(DspEffect* handle, const int16_t* in, float* out, uint32_t bytes) DSPFX_NOEXCEPT;
+/** Destroys an analyser of any of the three families. 1, or 0 for a bad
+ *  handle (nothing touched). termFftAnalyze and termEnvAnalyze are the
+ *  same function. */
+DSPFX_API uint32_t termFft(DspEffect* handle) DSPFX_NOEXCEPT;
+DSPFX_API uint32_t termFftAnalyze(DspEffect* handle) DSPFX_NOEXCEPT;
+DSPFX_API uint32_t termEnvAnalyze(DspEffect* handle) DSPFX_NOEXCEPT;
 
 /* @@section wavefile@@ */
 /* ======================================================================

@@ -1,0 +1,210 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "analysis/spectrum_frame.h"
+#include "common/test_support.h"
+#include "dspfx/dspfx.h"
+
+namespace {
+
+using dspfx::test::Guarded;
+using dspfx::test::kPi;
+
+constexpr float kGuard = 12345.0f;
+
+// Interleaved stereo block: a full-scale sine on bin kl left, kr right
+// (0 for silence).
+std::vector<int16_t> stereoBins(uint32_t frames, uint32_t size, uint32_t kl, uint32_t kr) {
+  std::vector<int16_t> pcm(2 * size_t{frames});
+  for (uint32_t i = 0; i < frames; ++i) {
+    pcm[2 * i] = static_cast<int16_t>(kl ? 32767 * std::sin(2 * kPi * kl * i / size) : 0);
+    pcm[2 * i + 1] = static_cast<int16_t>(kr ? 32767 * std::sin(2 * kPi * kr * i / size) : 0);
+  }
+  return pcm;
+}
+
+// The spectrum the analysers should report for a frame of PCM-scale floats.
+std::vector<float> blockSpectrum(const std::vector<float>& frame, float floorDb) {
+  dspfx::BlockSpectrumFrame f;
+  EXPECT_TRUE(f.setup(576, 1344, static_cast<uint32_t>(frame.size()), floorDb));
+  f.analyse(frame.data());
+  std::vector<float> out(frame.size() / 2);
+  f.magnitudesDb(out.data());
+  return out;
+}
+
+std::vector<float> toFloat(const std::vector<int16_t>& pcm) {
+  std::vector<float> v(pcm.size());
+  for (size_t i = 0; i < pcm.size(); ++i) v[i] = static_cast<float>(pcm[i] * (1.0 / 32767.0));
+  return v;
+}
+
+TEST(Fft, SilenceGivesTheFloorAndTheBinCount) {
+  DspEffect* h = initFft(1024, 1, 1, 90);
+  ASSERT_NE(h, nullptr);
+  std::vector<int16_t> pcm(1024, 0);
+  Guarded<float> out(512, kGuard);
+  EXPECT_EQ(doFft(h, pcm.data(), out.get(), 2048), 512u);
+  EXPECT_TRUE(out.intact());
+  for (size_t k = 0; k < 512; ++k) ASSERT_EQ(out.data[k], -90.0f) << k;
+  // An empty block is the spectrum of silence too.
+  EXPECT_EQ(doFft(h, nullptr, out.get(), 0), 512u);
+  EXPECT_EQ(termFft(h), 1u);
+}
+
+TEST(Fft, FullScaleSineReadsQuarterSizeInItsBin) {
+  for (uint32_t size : {256u, 1024u, 4096u}) {
+    DspEffect* h = initFft(size, 2, 2, 120);
+    ASSERT_NE(h, nullptr);
+    const uint32_t k = size / 16 + 1;
+    const std::vector<int16_t> pcm = stereoBins(size, size, k, 2 * k);
+    Guarded<float> out(size, kGuard);
+    EXPECT_EQ(doFft(h, pcm.data(), out.get(), 4 * size), size / 2);
+    EXPECT_TRUE(out.intact());
+    const double expected = 20 * std::log10(size / 4.0);
+    // 16-bit rounding of the sine moves the peak by far less than 0.1 dB.
+    EXPECT_NEAR(out.data[k], expected, 0.1) << "left, size " << size;
+    EXPECT_NEAR(out.data[size / 2 + 2 * k], expected, 0.1) << "right, size " << size;
+    EXPECT_LT(out.data[2 * k], expected - 60) << "left has no right tone";
+    EXPECT_EQ(termFft(h), 1u);
+  }
+}
+
+TEST(Fft, DownmixOrTwoSpectra) {
+  const uint32_t size = 512;
+  const std::vector<int16_t> pcm = stereoBins(size, size, 20, 50);
+  DspEffect* one = initFft(size, 2, 1, 120);
+  DspEffect* two = initFft(size, 2, 2, 120);
+  ASSERT_TRUE(one && two);
+  Guarded<float> mixed(size / 2, kGuard), both(size, kGuard);
+  EXPECT_EQ(doFft(one, pcm.data(), mixed.get(), 4 * size), size / 2);
+  EXPECT_EQ(doFft(two, pcm.data(), both.get(), 4 * size), size / 2);
+  EXPECT_TRUE(mixed.intact());
+  EXPECT_TRUE(both.intact());
+  // The downmix halves each tone: 6 dB below the separate spectra.
+  EXPECT_NEAR(mixed.data[20], both.data[20] - 6.02, 0.05);
+  EXPECT_NEAR(mixed.data[50], both.data[size / 2 + 50] - 6.02, 0.05);
+
+  // A mono object asked for two spectra writes its spectrum twice.
+  DspEffect* mono = initFft(size, 1, 2, 120);
+  ASSERT_NE(mono, nullptr);
+  const std::vector<int16_t> left(size, 1000);
+  Guarded<float> twice(size, kGuard);
+  EXPECT_EQ(doFft(mono, left.data(), twice.get(), 2 * size), size / 2);
+  EXPECT_TRUE(std::equal(twice.data.begin(), twice.data.begin() + size / 2, twice.data.begin() + size / 2));
+  EXPECT_TRUE(twice.intact());
+  EXPECT_EQ(termFft(one) + termFftAnalyze(two) + termEnvAnalyze(mono), 3u);
+}
+
+TEST(Fft, ShortBlockIsZeroPadded) {
+  const uint32_t size = 1024;
+  DspEffect* h = initFft(size, 1, 1, 120);
+  ASSERT_NE(h, nullptr);
+  std::vector<int16_t> pcm(size, 0);
+  for (uint32_t i = 0; i < 300; ++i) pcm[i] = static_cast<int16_t>(20000 * std::sin(0.3 * i));
+  std::vector<float> full(size / 2), shortBlock(size / 2);
+  doFft(h, pcm.data(), full.data(), 2 * size);
+  // Stale samples beyond the short block must not leak into its spectrum.
+  std::vector<int16_t> noisy = pcm;
+  for (uint32_t i = 300; i < size; ++i) noisy[i] = 9999;
+  doFft(h, noisy.data(), shortBlock.data(), 2 * size);
+  doFft(h, pcm.data(), shortBlock.data(), 2 * 300);
+  EXPECT_EQ(full, shortBlock);
+  EXPECT_EQ(termFft(h), 1u);
+}
+
+TEST(FftAnalyze, HistoryOverlapsAndAdvancesByCapacity) {
+  const uint32_t cap = 512, size = 1024;
+  DspEffect* h = initFftAnalyze(cap, 1, size, 1024);
+  ASSERT_NE(h, nullptr);
+  std::vector<int16_t> a(cap), b(cap);
+  for (uint32_t i = 0; i < cap; ++i) {
+    a[i] = static_cast<int16_t>(15000 * std::sin(0.07 * i));
+    b[i] = static_cast<int16_t>(-9000 * std::cos(0.21 * i));
+  }
+  std::vector<float> frame(size, 0.0f);
+  Guarded<float> out(size / 2, kGuard);
+
+  // First call: the older half of the frame is the silent history.
+  EXPECT_EQ(doFftAnalyze(h, a.data(), out.get(), 2 * cap), 1u);
+  std::vector<float> fa = toFloat(a);
+  std::copy(fa.begin(), fa.end(), frame.begin() + cap);
+  EXPECT_EQ(std::vector<float>(out.data.begin(), out.data.end() - 1), blockSpectrum(frame, 120));
+
+  // Second: the frame is both blocks, half overlapping the first.
+  EXPECT_EQ(doFftAnalyze(h, b.data(), out.get(), 2 * cap), 1u);
+  std::copy(fa.begin(), fa.end(), frame.begin());
+  std::vector<float> fb = toFloat(b);
+  std::copy(fb.begin(), fb.end(), frame.begin() + cap);
+  EXPECT_EQ(std::vector<float>(out.data.begin(), out.data.end() - 1), blockSpectrum(frame, 120));
+
+  // A short block still moves the history by a whole block.
+  EXPECT_EQ(doFftAnalyze(h, a.data(), out.get(), 2 * 100), 1u);
+  std::copy(fb.begin(), fb.end(), frame.begin());
+  std::fill(frame.begin() + cap, frame.end(), 0.0f);
+  std::copy(fa.begin(), fa.begin() + 100, frame.begin() + cap);
+  EXPECT_EQ(std::vector<float>(out.data.begin(), out.data.end() - 1), blockSpectrum(frame, 120));
+  EXPECT_TRUE(out.intact());
+  EXPECT_EQ(termFftAnalyze(h), 1u);
+}
+
+TEST(FftAnalyze, StereoWritesTwoSpectraAndSilenceGivesMinus120) {
+  DspEffect* h = initFftAnalyze(256, 2, 512, 2048);
+  ASSERT_NE(h, nullptr);
+  const std::vector<int16_t> pcm(512, 0);
+  Guarded<float> out(512, kGuard);
+  EXPECT_EQ(doFftAnalyze(h, pcm.data(), out.get(), 1024), 1u);
+  EXPECT_TRUE(out.intact());
+  for (size_t k = 0; k < 512; ++k) ASSERT_EQ(out.data[k], -120.0f) << k;
+  EXPECT_EQ(termFftAnalyze(h), 1u);
+}
+
+TEST(Analysers, FamiliesRefuseEachOtherAndMisuse) {
+  DspEffect* fft = initFft(256, 1, 1, 100);
+  DspEffect* sliding = initFftAnalyze(256, 1, 256, 512);
+  DspEffect* env = initEnvAnalyze(256, 1, 44100);
+  ASSERT_TRUE(fft && sliding && env);
+  std::vector<int16_t> pcm(512, 100);
+  Guarded<float> out(256, kGuard);
+  EXPECT_EQ(doFftAnalyze(fft, pcm.data(), out.get(), 512), 0u);
+  EXPECT_EQ(doEnvAnalyze(fft, pcm.data(), out.get(), 512), 0u);
+  EXPECT_EQ(doFft(sliding, pcm.data(), out.get(), 512), 0u);
+  EXPECT_EQ(doFft(env, pcm.data(), out.get(), 512), 0u);
+  EXPECT_EQ(out.data[0], 0.0f);  // nothing written
+  EXPECT_EQ(doFft(nullptr, pcm.data(), out.get(), 512), 0u);
+  EXPECT_EQ(doFft(fft, pcm.data(), nullptr, 512), 0u);
+  EXPECT_EQ(doFft(fft, nullptr, out.get(), 512), 0u);
+  EXPECT_EQ(doFft(fft, pcm.data(), out.get(), 514), 0u);  // 257 frames > 256
+  EXPECT_EQ(doFftAnalyze(sliding, pcm.data(), nullptr, 0), 0u);
+  EXPECT_EQ(doEnvAnalyze(env, pcm.data(), out.get(), 1024), 0u);
+  EXPECT_EQ(out.data[0], 0.0f);
+  EXPECT_EQ(doFft(fft, pcm.data(), out.get(), 513), 128u);  // the odd byte is ignored
+  EXPECT_TRUE(out.intact());
+
+  // One destroy function under three names: any of them takes any analyser.
+  EXPECT_EQ(termEnvAnalyze(fft), 1u);
+  EXPECT_EQ(termFft(fft), 0u);  // already gone
+  EXPECT_EQ(termFft(sliding), 1u);
+  EXPECT_EQ(termFftAnalyze(env), 1u);
+  EXPECT_EQ(termFft(nullptr), 0u);
+}
+
+TEST(Analysers, ImpossibleArgumentsGiveNull) {
+  EXPECT_EQ(initFft(1000, 1, 1, 120), nullptr);
+  EXPECT_EQ(initFft(2, 1, 1, 120), nullptr);
+  EXPECT_EQ(initFft(65536, 1, 1, 120), nullptr);
+  EXPECT_EQ(initFft(0, 2, 1, 120), nullptr);
+  EXPECT_EQ(initFftAnalyze(512, 1, 1000, 2048), nullptr);
+  EXPECT_EQ(initFftAnalyze(512, 1, 1024, 1000), nullptr);  // history below fftSize
+  EXPECT_EQ(initFftAnalyze(4096, 1, 1024, 2048), nullptr);  // history below capacity
+  EXPECT_EQ(initFftAnalyze(0, 1, 1024, 2048), nullptr);
+  EXPECT_EQ(initEnvAnalyze(512, 1, 0), nullptr);
+  EXPECT_EQ(initEnvAnalyze(512, 1, 66), nullptr);  // 33 Hz must lie below half the rate
+  EXPECT_EQ(initEnvAnalyze(0, 1, 44100), nullptr);
+  EXPECT_EQ(initEnvAnalyze(0xFFFFFFFFu, 2, 44100), nullptr);
+}
+
+}  // namespace
