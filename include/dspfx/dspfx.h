@@ -518,6 +518,54 @@ DSPFX_API uint32_t setChorusDelaytime(DspEffect* chorus, float delaytime) DSPFX_
 DSPFX_API uint32_t termChorus(DspEffect* chorus) DSPFX_NOEXCEPT;
 
 /* @@section waveslice@@ */
+/* ----------------------------------------------------------------------
+ * WaveSlice: cuts a stream into slices at its attacks. It follows the
+ * envelope of the mono-mixed input (1 ms peak hold, 33 Hz smoothing), opens
+ * a slice at the last valley when the envelope, at or above the opening
+ * level, has risen by the rise from that valley; closes it when the
+ * envelope falls below the closing level once the slice is longer than the
+ * minimum; and cuts it at the valley when a new attack comes while it is
+ * open. Positions count frames since init. Produces no audio.
+ * ---------------------------------------------------------------------- */
+
+/** One finished slice, in a doubly linked list owned by the slicer: next
+ *  and prev are null at the ends; start and end in seconds since init.
+ *  16 bytes on 32-bit targets. Read-only for the host. */
+typedef struct SliceRecord {
+  struct SliceRecord* next;
+  struct SliceRecord* prev;
+  float start;
+  float end;
+} SliceRecord;
+#ifdef __cplusplus
+static_assert(sizeof(void*) != 4 || sizeof(SliceRecord) == 16, "SliceRecord is 16 bytes on 32-bit targets");
+#else
+_Static_assert(sizeof(void*) != 4 || sizeof(SliceRecord) == 16, "SliceRecord is 16 bytes on 32-bit targets");
+#endif
+
+/** Creates a slicer for blocks of up to capacityFrames (>= 1) frames at
+ *  sampleRate Hz (> 66); channels 2 = stereo (mixed to mono), else mono.
+ *  openLevelDb and closeLevelDb are envelope levels in dB of full scale,
+ *  risePercent the rise in percent of full scale, minSliceTime the minimum
+ *  length in seconds (0, negative or NaN: none). Null for other rates or
+ *  capacities, or when memory is short. */
+DSPFX_API DspEffect* initWaveSlice(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate,
+                                   float openLevelDb, float closeLevelDb, float risePercent,
+                                   float minSliceTime) DSPFX_NOEXCEPT;
+/** Analyses one PCM block of bytes (whole frames only). 1; 0 for a bad
+ *  handle, null in with bytes > 0 or a block above capacity (nothing
+ *  analysed). */
+DSPFX_API uint32_t doWaveSlice(DspEffect* handle, const int16_t* in, uint32_t bytes) DSPFX_NOEXCEPT;
+/** Closes an open slice as stopWaveSlice does, then returns slice number
+ *  index (0 = first), or the last one when index is beyond it; null when
+ *  there are no slices or for a bad handle. Records stay valid until
+ *  termWaveSlice. */
+DSPFX_API const SliceRecord* getWaveSlice(DspEffect* handle, uint32_t index) DSPFX_NOEXCEPT;
+/** Ends an open slice at the current position and returns the number of
+ *  slices; calling it again changes nothing. 0 for a bad handle. */
+DSPFX_API uint32_t stopWaveSlice(DspEffect* handle) DSPFX_NOEXCEPT;
+/** Destroys the slicer and all its records. 1, or 0 for a bad handle. */
+DSPFX_API uint32_t termWaveSlice(DspEffect* handle) DSPFX_NOEXCEPT;
 
 /* @@section analysis@@ */
 /* ----------------------------------------------------------------------
