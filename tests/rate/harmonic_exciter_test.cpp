@@ -1,0 +1,207 @@
+// The per-channel exciter: band-edge scan, delay alignment, harmonics.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <vector>
+
+#include "common/test_support.h"
+#include "rate/harmonic_exciter.h"
+
+namespace {
+
+using dspfx::HarmonicExciter;
+using dspfx::test::kPi;
+
+constexpr uint32_t kRate = 48000;
+
+// Amplitude of the hz component of x, by a single-bin DFT over whole
+// samples with a Hann window (x long enough for the bins to separate).
+double toneLevelDb(const std::vector<float>& x, size_t from, double hz) {
+  std::complex<double> s = 0;
+  double wsum = 0;
+  const size_t n = x.size() - from;
+  for (size_t i = 0; i < n; ++i) {
+    const double w = 0.5 * (1 - std::cos(2 * kPi * i / n));
+    s += w * double{x[from + i]} * std::polar(1.0, -2 * kPi * hz * i / kRate);
+    wsum += w;
+  }
+  return 20 * std::log10(2 * std::abs(s) / wsum + 1e-30);
+}
+
+std::vector<float> sine(double hz, size_t n, double amp = 0.5) {
+  std::vector<float> x(n);
+  for (size_t i = 0; i < n; ++i) x[i] = static_cast<float>(amp * std::sin(2 * kPi * hz * i / kRate));
+  return x;
+}
+
+// Runs x through the exciter in blocks of the given size.
+std::vector<float> run(HarmonicExciter& e, const std::vector<float>& x, uint32_t block, bool detect,
+                       float edgeHz = 0) {
+  std::vector<float> y(x.size()), in(e.capacity);
+  for (size_t at = 0; at < x.size(); at += block) {
+    const uint32_t n = static_cast<uint32_t>(std::min<size_t>(block, x.size() - at));
+    std::copy(x.begin() + at, x.begin() + at + n, in.begin());
+    if (detect) {
+      e.processDetect(in.data(), y.data() + at, n);
+    } else {
+      e.processWithEdge(in.data(), y.data() + at, n, edgeHz);
+    }
+  }
+  return y;
+}
+
+TEST(HarmonicExciterEdge, ScanFindsTheRiseAboveTheFloor) {
+  std::vector<float> level(128, -50.0f);
+  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 127u);  // flat: no rise
+
+  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 107 ? -120.0f : -60.0f;
+  // The rise shows at bin 106 and is confirmed one bin lower.
+  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 105u);
+
+  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 86 ? -120.0f : -60.0f;
+  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 127u);  // confirmation would be bin 84
+  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 87 ? -120.0f : -60.0f;
+  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 85u);  // the lowest bin scanned
+
+  // 24 dB is not enough, 25 dB is.
+  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 100 ? -120.0f : -96.0f;
+  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 127u);
+  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 100 ? -120.0f : -95.0f;
+  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 98u);
+
+  // A dip resets the floor: the rise counts from the lowest level of the
+  // falling stretch just above it (-110 dB here, not -120 dB).
+  std::fill(level.begin(), level.end(), -120.0f);
+  level[109] = -100;
+  level[108] = -110;
+  for (uint32_t k = 100; k <= 107; ++k) level[k] = -92;  // 18 dB above the dip
+  for (uint32_t k = 0; k < 100; ++k) level[k] = -80;
+  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 99u);
+}
+
+TEST(HarmonicExciterEdge, MeasuresWhereTheSpectrumEnds) {
+  HarmonicExciter e;
+  ASSERT_TRUE(e.configure(1024, kRate, 0.3f, 100, 6000, 1, 16));
+  std::vector<float> silence(1024, 0.0f);
+  EXPECT_EQ(e.detectBandEdge(silence.data()), 23812.5f);  // every bin at the floor
+  for (uint32_t k = 0; k < 128; ++k) EXPECT_EQ(e.spectrumDb[k], -120.0f);
+
+  // A tone centred on a bin fills only its three-bin main lobe: the rise
+  // shows one bin above it and is confirmed on the tone's own bin.
+  const auto edgeOf = [&](double hz) {
+    HarmonicExciter f;
+    EXPECT_TRUE(f.configure(1024, kRate, 0.3f, 100, 6000, 1, 16));
+    const auto tone = sine(hz, 1024, 0.25);
+    return f.detectBandEdge(tone.data());
+  };
+  EXPECT_EQ(edgeOf(96 * 187.5), 18000.0f);
+  EXPECT_EQ(edgeOf(112 * 187.5), 21000.0f);
+  // Between bins the window's leakage skirt lifts off the floor a few bins
+  // above the tone.
+  const float skirt = edgeOf(20000) / 187.5f;
+  EXPECT_GT(skirt, 20000 / 187.5);
+  EXPECT_LT(skirt, 20000 / 187.5 + 10);
+}
+
+TEST(HarmonicExciterEdge, ShortBlocksStillFillAWholeFrame) {
+  // 64 * 2.3333 is 149: the history is kept at one transform.
+  HarmonicExciter e;
+  ASSERT_TRUE(e.configure(64, kRate, 0.3f, 100, 6000, 1, 16));
+  EXPECT_EQ(e.analyser.historyLength, 256u);
+  HarmonicExciter f;
+  ASSERT_TRUE(f.configure(1024, kRate, 0.3f, 100, 6000, 1, 16));
+  EXPECT_EQ(f.analyser.historyLength, 2389u);
+  const auto tone = sine(20000, 64 * 8, 0.25);
+  float hz = 0;
+  for (int b = 0; b < 8; ++b) hz = e.detectBandEdge(tone.data() + 64 * b);
+  // The same frame as one long block would give: the newest 256 samples.
+  HarmonicExciter g;
+  ASSERT_TRUE(g.configure(256, kRate, 0.3f, 100, 6000, 1, 16));
+  EXPECT_EQ(hz, g.detectBandEdge(tone.data() + 256));
+  EXPECT_GT(hz, 20000.0f);
+}
+
+TEST(HarmonicExciter, WithoutHarmonicsOrMixTheOutputIsTheDelayedInput) {
+  const auto x = sine(9000, 5000);
+  for (int32_t mode : {0, 1, 5}) {
+    const size_t delay = mode == 1 ? 16 : 8;  // other modes act as the fixed band
+    for (auto [harmonics, mix] : {std::pair{0.0f, 100.0f}, std::pair{0.6f, 0.0f}}) {
+      HarmonicExciter e;
+      ASSERT_TRUE(e.configure(512, kRate, harmonics, mix, 4000, mode, 16));
+      const auto y = run(e, x, 500, true);
+      for (size_t i = 0; i < y.size(); ++i) {
+        ASSERT_EQ(y[i], i < delay ? 0.0f : x[i - delay])
+            << "mode " << mode << " harmonics " << harmonics << " mix " << mix << " at " << i;
+      }
+    }
+  }
+}
+
+TEST(HarmonicExciter, AddsOddHarmonicsOfTheHighBandOnly) {
+  HarmonicExciter e;
+  ASSERT_TRUE(e.configure(1024, kRate, 0.5f, 100, 4000, 0, 16));
+  auto x = sine(6000, 8192, 0.5);
+  const auto y = run(e, x, 1024, false);
+  // The curve is odd: the third harmonic appears, the second does not
+  // (float rounding only).
+  EXPECT_GT(toneLevelDb(y, 64, 18000), -40.0);
+  EXPECT_LT(toneLevelDb(y, 64, 12000), -100.0);
+  // A tone far below the split frequency is left almost alone.
+  HarmonicExciter low;
+  ASSERT_TRUE(low.configure(1024, kRate, 0.5f, 100, 12000, 0, 16));
+  x = sine(1000, 8192, 0.5);
+  const auto z = run(low, x, 1024, false);
+  EXPECT_LT(toneLevelDb(z, 64, 3000), -80.0);
+  // Mix scales the added signal linearly: 50 % is 6 dB below 100 %.
+  HarmonicExciter half;
+  ASSERT_TRUE(half.configure(1024, kRate, 0.5f, 50, 4000, 0, 16));
+  x = sine(6000, 8192, 0.5);
+  const auto h = run(half, x, 1024, false);
+  EXPECT_NEAR(toneLevelDb(h, 64, 18000), toneLevelDb(y, 64, 18000) - 20 * std::log10(2.0), 0.01);
+}
+
+TEST(HarmonicExciter, EdgeFilterActsInTheAdaptiveModeOnly) {
+  const auto x = sine(7000, 8192, 0.5);  // third harmonic at 21 kHz
+  auto level = [&](int32_t mode, float edge) {
+    HarmonicExciter e;
+    EXPECT_TRUE(e.configure(1024, kRate, 0.5f, 100, 4000, mode, 16));
+    const auto y = run(e, x, 1024, false, edge);
+    EXPECT_EQ(e.detectedHz, edge);
+    return toneLevelDb(y, 64, 21000);
+  };
+  EXPECT_EQ(level(0, 16000), level(0, 23000));
+  // The 33-tap high-pass is gentle, but moving its edge from 16 kHz up past
+  // 21 kHz must take a clear bite out of the 21 kHz harmonic.
+  EXPECT_GT(level(1, 16000) - level(1, 23000), 6.0);
+
+  // setActiveMode switches the edge filter at once.
+  HarmonicExciter e;
+  ASSERT_TRUE(e.configure(1024, kRate, 0.5f, 100, 4000, 0, 16));
+  e.setActiveMode(1);
+  EXPECT_EQ(e.activeMode, 1);
+  e.setActiveMode(3);
+  EXPECT_EQ(e.activeMode, 0);
+}
+
+TEST(HarmonicExciter, ConfigureClearsTheStateAndGuardsBlockSizes) {
+  HarmonicExciter e;
+  ASSERT_TRUE(e.configure(256, kRate, 0.5f, 100, 4000, 1, 16));
+  const auto x = sine(7000, 256);
+  std::vector<float> y(256, 0.0f), zeros(256, 0.0f);
+  e.processDetect(x.data(), y.data(), 256);
+  ASSERT_TRUE(e.configure(256, kRate, 0.5f, 100, 4000, 1, 16));
+  e.processDetect(zeros.data(), y.data(), 256);
+  for (float v : y) ASSERT_EQ(v, 0.0f);  // no filter or delay history survived
+
+  std::vector<float> out(300, 7.0f), in(300, 0.25f);
+  e.processDetect(in.data(), out.data(), 300);  // above capacity: refused
+  e.processWithEdge(in.data(), out.data(), 0, 0);
+  EXPECT_EQ(out[0], 7.0f);
+  HarmonicExciter bad;
+  EXPECT_FALSE(bad.configure(256, kRate, 0.5f, 100, 4000, 0, 12));  // order not a power of two
+  bad.processWithEdge(in.data(), out.data(), 10, 0);
+  EXPECT_EQ(out[0], 7.0f);
+}
+
+}  // namespace
