@@ -12,8 +12,9 @@
 namespace dspfx {
 namespace {
 
-std::unique_ptr<float[]> makeFloats(size_t count) {
-  return std::unique_ptr<float[]>(new (std::nothrow) float[count]);
+template <class T>
+std::unique_ptr<T[]> makeArray(size_t count) {
+  return std::unique_ptr<T[]>(new (std::nothrow) T[count]);
 }
 
 // Sizes for which the tap count 4N - 1 and every array still fit in 32 bits.
@@ -38,12 +39,12 @@ bool FirBandFilter::allocate(int32_t n) {
   const size_t taps = 4 * static_cast<size_t>(n) - 1;
   const size_t bins = 2 * static_cast<size_t>(n);
   if (!allocated || n > N) {
-    delayLine = makeFloats(taps - 1 + kChunk);
-    coefficients = makeFloats(taps);
-    binGains = makeFloats(bins);
-    window = makeFloats(taps);
-    fftRe = makeFloats(bins);
-    fftIm = makeFloats(bins);
+    delayLine = makeArray<double>(taps - 1 + kChunk);
+    coefficients = makeArray<float>(taps);
+    binGains = makeArray<float>(bins);
+    window = makeArray<float>(taps);
+    fftRe = makeArray<float>(bins);
+    fftIm = makeArray<float>(bins);
     if (!delayLine || !coefficients || !binGains || !window || !fftRe || !fftIm) {
       delayLine.reset();
       coefficients.reset();
@@ -55,13 +56,13 @@ bool FirBandFilter::allocate(int32_t n) {
       N = 0;
       return false;
     }
-    std::fill_n(delayLine.get(), taps - 1 + kChunk, 0.0f);
+    std::fill_n(delayLine.get(), taps - 1 + kChunk, 0.0);
     std::fill_n(coefficients.get(), taps, 0.0f);
   } else if (n < N) {
     // The line is kept, oldest first: the latest 4n - 2 inputs move to the
     // front so the shorter filter continues from them.
     const size_t oldPast = tapCount() - 1;
-    std::memmove(delayLine.get(), delayLine.get() + (oldPast - (taps - 1)), (taps - 1) * sizeof(float));
+    std::memmove(delayLine.get(), delayLine.get() + (oldPast - (taps - 1)), (taps - 1) * sizeof(double));
   }
   N = n;
   // The denominator is the tap count, not the tap count less one: the first
@@ -111,46 +112,60 @@ void FirBandFilter::design() {
 }
 
 // Each output is outputLevel * (h[0] x[n] + h[1] x[n-1] + ... ), summed in
-// double in exactly that order. The tile computes kTile neighbouring outputs
-// per tap so the vector lanes run across outputs, never across the sum,
-// which keeps the result identical to the one-output-at-a-time form.
+// double in exactly that order. The loops run across the outputs of a chunk
+// (one vector lane per output) and over the taps eight at a time, so the
+// compiler vectorises without reordering any sum and each output's partial
+// sum is loaded and stored once per eight taps.
 void FirBandFilter::runChunk(float* out, uint32_t count) const {
   const uint32_t taps = tapCount();
   const float* h = coefficients.get();
-  const float* newest = delayLine.get() + (taps - 1);
-  const double level = outputLevel;
-  uint32_t n = 0;
-  for (; n + kTile <= count; n += kTile) {
-    const float* x = newest + n;
-    double acc[kTile];
-    const double h0 = h[0];
-    for (uint32_t k = 0; k < kTile; ++k) acc[k] = h0 * x[k];
-    for (uint32_t j = 1; j < taps; ++j) {
-      const double c = h[j];
-      const float* xj = x - j;
-      for (uint32_t k = 0; k < kTile; ++k) acc[k] += c * xj[k];
+  const double* x = delayLine.get() + (taps - 1);
+  double acc[kChunk];
+  const double first = h[0];
+  for (uint32_t k = 0; k < count; ++k) acc[k] = first * x[k];
+  uint32_t j = 1;
+  for (; j + 8 <= taps; j += 8) {
+    const double c0 = h[j], c1 = h[j + 1], c2 = h[j + 2], c3 = h[j + 3];
+    const double c4 = h[j + 4], c5 = h[j + 5], c6 = h[j + 6], c7 = h[j + 7];
+    const double* x0 = x - j;
+    const double* x1 = x0 - 1;
+    const double* x2 = x0 - 2;
+    const double* x3 = x0 - 3;
+    const double* x4 = x0 - 4;
+    const double* x5 = x0 - 5;
+    const double* x6 = x0 - 6;
+    const double* x7 = x0 - 7;
+    for (uint32_t k = 0; k < count; ++k) {
+      double t = acc[k] + c0 * x0[k];
+      t = t + c1 * x1[k];
+      t = t + c2 * x2[k];
+      t = t + c3 * x3[k];
+      t = t + c4 * x4[k];
+      t = t + c5 * x5[k];
+      t = t + c6 * x6[k];
+      acc[k] = t + c7 * x7[k];
     }
-    for (uint32_t k = 0; k < kTile; ++k) out[n + k] = static_cast<float>(level * acc[k]);
   }
-  for (; n < count; ++n) {
-    const float* x = newest + n;
-    double acc = double{h[0]} * x[0];
-    for (uint32_t j = 1; j < taps; ++j) acc += double{h[j]} * x[-static_cast<int64_t>(j)];
-    out[n] = static_cast<float>(level * acc);
+  for (; j < taps; ++j) {
+    const double c = h[j];
+    const double* xj = x - j;
+    for (uint32_t k = 0; k < count; ++k) acc[k] = acc[k] + c * xj[k];
   }
+  const double level = outputLevel;
+  for (uint32_t k = 0; k < count; ++k) out[k] = static_cast<float>(level * acc[k]);
 }
 
 uint32_t FirBandFilter::process(const float* in, float* out, uint32_t frames) {
   if (!allocated) return 0;
   const uint32_t past = tapCount() - 1;
-  float* line = delayLine.get();
+  double* line = delayLine.get();
   for (uint32_t done = 0; done < frames;) {
     const uint32_t count = std::min(kChunk, frames - done);
     // The chunk's inputs are taken in before any output is written, so in
     // and out may be the same buffer.
-    std::memcpy(line + past, in + done, count * sizeof(float));
+    std::copy_n(in + done, count, line + past);
     runChunk(out + done, count);
-    std::memmove(line, line + count, past * sizeof(float));
+    std::memmove(line, line + count, past * sizeof(double));
     done += count;
   }
   return frames;

@@ -34,11 +34,8 @@ class FirBandFilter : public DspObject {
   float windowAt(uint32_t m) const { return window[m]; }
   float level() const { return outputLevel; }
   // The input k + 1 samples before the next one (k = 0: the latest).
-  float pastInput(uint32_t k) const { return delayLine[tapCount() - 2u - k]; }
+  float pastInput(uint32_t k) const { return static_cast<float>(delayLine[tapCount() - 2u - k]); }
 
-  // Outputs computed per pass of the tap loop; the accumulators of one pass
-  // stay in registers.
-  static constexpr uint32_t kTile = 8;
   // Inputs taken into the delay line per pass over the taps.
   static constexpr uint32_t kChunk = 256;
 
@@ -48,9 +45,10 @@ class FirBandFilter : public DspObject {
 
   int32_t N = 0;
   // Oldest first: the 4N-2 past inputs, then room for one chunk of new ones,
-  // so every output's dot product walks contiguous memory and no per-sample
-  // shifting is needed.
-  std::unique_ptr<float[]> delayLine;
+  // so every output's dot product walks contiguous memory and nothing moves
+  // per sample. Held widened (exactly) to double, which the sum needs anyway,
+  // so the inner loop converts nothing.
+  std::unique_ptr<double[]> delayLine;
   std::unique_ptr<float[]> coefficients;
   std::unique_ptr<float[]> binGains;
   std::unique_ptr<float[]> window;

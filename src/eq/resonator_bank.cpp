@@ -72,10 +72,7 @@ uint32_t ResonatorBank::process(const float* in, float* out, uint32_t frames) {
     copyBytes(in, scratch, frames * 4u);
     src = scratch;
   }
-  // One section at a time over the whole block keeps its coefficients and
-  // state in registers.
-  sections[0].run(src, out, frames, false);
-  for (uint32_t k = 1; k < bandCount; ++k) sections[k].run(src, out, frames, true);
+  ResonatorSection::runSum(sections.get(), bandCount, src, out, frames);
   const float g = masterGain;
   for (uint32_t i = 0; i < frames; ++i) out[i] *= g;
   return frames;

@@ -56,31 +56,60 @@ void ResonatorSection::design(float frequencyHz, float zeroRadius, float poleRad
 
 namespace {
 
-template <bool kAccumulate>
-void runSection(ResonatorSection& s, const float* in, float* out, uint32_t frames) {
-  const double a1 = s.a1, a2 = s.a2, b0 = s.b0, b1 = s.b1, b2 = s.b2, g = s.effectiveGain;
-  double w1 = s.w1, w2 = s.w2;
-  // The state is a float between samples, as stored; the current internal
-  // value is used at full width before it is stored.
-  for (uint32_t i = 0; i < frames; ++i) {
-    const double w = in[i] + a1 * w1 + a2 * w2;
-    const double y = g * (b0 * w + b1 * w1 + b2 * w2);
-    out[i] = kAccumulate ? static_cast<float>(out[i] + y) : static_cast<float>(y);
-    w2 = w1;
-    w1 = static_cast<float>(w);
+// Runs G sections side by side over the block. Each section's recursion is
+// a chain of dependent operations, so running several independent ones in
+// the same pass fills the pipeline (and the vector lanes); the outputs are
+// still added to out one section after another, rounding to float after
+// each, exactly as section-by-section passes would.
+template <int G>
+void runGroup(ResonatorSection* s, const float* in, float* out, uint32_t frames, bool accumulate) {
+  double a1[G], a2[G], b0[G], b1[G], b2[G], g[G], w1[G], w2[G];
+  for (int k = 0; k < G; ++k) {
+    a1[k] = s[k].a1;
+    a2[k] = s[k].a2;
+    b0[k] = s[k].b0;
+    b1[k] = s[k].b1;
+    b2[k] = s[k].b2;
+    g[k] = s[k].effectiveGain;
+    w1[k] = s[k].w1;
+    w2[k] = s[k].w2;
   }
-  s.w1 = static_cast<float>(w1);
-  s.w2 = static_cast<float>(w2);
+  for (uint32_t i = 0; i < frames; ++i) {
+    const double x = in[i];
+    double y[G];
+    for (int k = 0; k < G; ++k) {
+      // The state is a float between samples, as stored; the current
+      // internal value is used at full width before it is stored.
+      const double w = x + a1[k] * w1[k] + a2[k] * w2[k];
+      y[k] = g[k] * (b0[k] * w + b1[k] * w1[k] + b2[k] * w2[k]);
+      w2[k] = w1[k];
+      w1[k] = static_cast<float>(w);
+    }
+    float sum = accumulate ? static_cast<float>(out[i] + y[0]) : static_cast<float>(y[0]);
+    for (int k = 1; k < G; ++k) sum = static_cast<float>(sum + y[k]);
+    out[i] = sum;
+  }
+  for (int k = 0; k < G; ++k) {
+    s[k].w1 = static_cast<float>(w1[k]);
+    s[k].w2 = static_cast<float>(w2[k]);
+  }
 }
 
 }  // namespace
 
 void ResonatorSection::run(const float* in, float* out, uint32_t frames, bool accumulate) {
-  if (accumulate) {
-    runSection<true>(*this, in, out, frames);
-  } else {
-    runSection<false>(*this, in, out, frames);
+  runGroup<1>(this, in, out, frames, accumulate);
+}
+
+void ResonatorSection::runSum(ResonatorSection* sections, uint32_t count, const float* in, float* out,
+                              uint32_t frames) {
+  uint32_t k = 0;
+  for (; k + 4 <= count; k += 4) runGroup<4>(sections + k, in, out, frames, k != 0);
+  if (k + 2 <= count) {
+    runGroup<2>(sections + k, in, out, frames, k != 0);
+    k += 2;
   }
+  if (k < count) runGroup<1>(sections + k, in, out, frames, k != 0);
 }
 
 }  // namespace dspfx

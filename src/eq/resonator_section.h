@@ -22,6 +22,10 @@ class ResonatorSection : public DspObject {
 
   // out[i] = y(in[i]); with accumulate, out[i] += y(in[i]) instead.
   void run(const float* in, float* out, uint32_t frames, bool accumulate);
+  // out[i] = sum of the count sections' outputs for in[i], added in section
+  // order with float rounding after each addition (count >= 1).
+  static void runSum(ResonatorSection* sections, uint32_t count, const float* in, float* out,
+                     uint32_t frames);
 
   int32_t sampleRate = 0;
   float frequency = 0.0f;

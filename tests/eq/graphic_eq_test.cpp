@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "dspfx/dspfx.h"
@@ -140,6 +141,33 @@ TEST(GraphicEq, EmptyLayoutMisuseAndForeignHandles) {
   EXPECT_EQ(termGraphicEQ(nullptr), 0u);
   EXPECT_EQ(termGraphicEQ(silent), 1u);
   EXPECT_EQ(setGraphicEQMasterGain(silent, 1.0f), 0u);  // stale
+}
+
+// Degenerate designs (zeros or poles on the unit circle, NaN, infinities)
+// give nonsense audio, but every call returns normally and stays in bounds.
+TEST(EqRobustness, NonsenseParametersNeverBreakACall) {
+  const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+  const GraphicEqBand bands[5] = {
+      {1000, 0, 1.0f, 0.5f}, {2000, 0, 0.5f, 1.0f}, {nan, inf, nan, 2.0f}, {-5000, -inf, 0, 0}, {1e9f, 1e30f, 1, 1}};
+  DspEffect* g = initGraphicEQ(256, 2, 44100, 5, bands, nan);
+  ASSERT_NE(g, nullptr);
+  const float gains[4] = {nan, inf, -inf, 1e30f};
+  DspEffect* s = initShelvingEQ(256, 2, 44100, 4, gains, inf);
+  ASSERT_NE(s, nullptr);
+  const auto in = sinePcm(440, 44100, 256, 2);
+  Guarded<int16_t> out(512, 777);
+  for (int round = 0; round < 4; ++round) {
+    EXPECT_EQ(doGraphicEQ(g, in.data(), out.get(), 1024), 1u);
+    EXPECT_EQ(doShelvingEQ(s, in.data(), out.get(), 1024), 1u);
+    EXPECT_EQ(setGraphicEQGain(g, 4, nan), 1u);
+    EXPECT_EQ(remakeGraphicEQBand(g, 0, inf, -1.0f, nan), 1u);
+    EXPECT_EQ(setShelvingEQGain(s, 3, -inf), 1u);
+  }
+  EXPECT_EQ(object(g).setup(512, 2, 0), 0u);  // no rate: the last design stays
+  EXPECT_EQ(object(g).outRate, 44100u);
+  EXPECT_TRUE(out.intact());
+  EXPECT_EQ(termGraphicEQ(g), 1u);
+  EXPECT_EQ(termShelvingEQ(s), 1u);
 }
 
 }  // namespace
