@@ -1,0 +1,79 @@
+#pragma once
+#include <array>
+#include <atomic>
+#include <cstdint>
+
+#include "pitchtime/grain_channel.h"
+#include "rate/biquad_cascade.h"
+
+namespace dspfx {
+
+// What a pitch change alters; held pending until the piece in progress ends.
+struct PitchParams {
+  bool bypass = false;
+  // Input frames replayed per output frame: 2^(cents / 1200).
+  float ratio = 1.0f;
+  // Where a new grain starts reading, relative to the frame it starts at;
+  // negative when the pitch goes up so a faster grain never overtakes the
+  // input that has arrived.
+  int32_t startOffset = 0;
+};
+
+// Keeps a parameter change or rebuild from another thread out of a piece in
+// progress. The processing side holds the flag for one piece at a time;
+// changes wait for it in 1 ms sleeps and hold it while they write.
+class ChannelBusyFlag {
+ public:
+  void claimSleeping();
+  // The audio side only ever waits for a change of a few microseconds.
+  void claimSpinning();
+  void clear() { flag_.store(false, std::memory_order_release); }
+  bool isSet() const { return flag_.load(std::memory_order_acquire); }
+
+ private:
+  std::atomic<bool> flag_{false};
+};
+
+// Granular pitch shifter for one channel: grains of N output frames replay
+// the input at the pitch ratio, read between samples by linear or cubic
+// interpolation, with an optional order-10 Chebyshev low-pass against
+// aliasing (before the grains going up, after them going down).
+class PitchShiftChannel : public GrainChannel<PitchGrainSlot, PitchParams> {
+ public:
+  static constexpr int32_t kFilterOrder = 10;
+
+  // Builds (or rebuilds, resetting grains and history) the shifter. False
+  // with allocated false when the grain or hop is below one frame or memory
+  // cannot be had.
+  bool build(uint32_t sampleRate, float pitch, float outLevelDb, float grainTime, float hopTime,
+             uint32_t interpolationMode, bool antiAliasOn);
+
+  // Cents, clamped to -1200 .. 1200; exactly 0 passes the input through.
+  // Writes the pending parameters: the filter follows from the next piece,
+  // the grains from the one after.
+  void setPitch(float pitch);
+  void setOutLevel(float outLevelDb);
+
+  // Shifts frames frames from in to out (distinct buffers) in pieces.
+  uint32_t process(const float* in, float* out, uint32_t frames);
+
+  float pendingPitch = 0.0f;
+  ChebyshevCascade filter;
+  bool redesignPending = false;
+  // 0: linear; anything else: four-point cubic.
+  uint32_t interpolation = 0;
+  bool antiAlias = false;
+  ChannelBusyFlag busy;
+  // The filtered input of one piece when the pitch goes up.
+  std::array<float, kMaxPieceFrames> scratch{};
+
+ private:
+  void applyPitch(float pitch);
+  void processPiece(const float* in, float* out, uint32_t n);
+  // The grain engine over one piece of n frames.
+  void runGrains(const float* in, float* out, uint32_t n);
+  // Input at fractional position x of the current piece.
+  double inputAt(const float* in, uint32_t n, double x) const;
+};
+
+}  // namespace dspfx

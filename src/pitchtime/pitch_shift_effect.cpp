@@ -1,0 +1,65 @@
+#include "pitchtime/pitch_shift_effect.h"
+
+namespace dspfx {
+
+bool PitchShiftEffect::buildChannels(uint32_t rate) {
+  const bool left =
+      channels[0].build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
+  const bool right =
+      channels[1].build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
+  return left && right;
+}
+
+bool PitchShiftEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_t sampleRate,
+                            float newPitch, float outLevelDb, float grain, float hopSeconds,
+                            uint32_t interpolationMode, bool antiAliasOn) {
+  if (!setupBuffers(capacityFrames, channelCount)) return false;
+  inRate = outRate = sampleRate;
+  pitch = newPitch;
+  outputLevel = outLevelDb;
+  grainTime = grain;
+  hopTime = hopSeconds;
+  interpolation = interpolationMode;
+  antiAlias = antiAliasOn;
+  return buildChannels(sampleRate);
+}
+
+void PitchShiftEffect::setPitch(float newPitch) {
+  channels[0].setPitch(newPitch);
+  channels[1].setPitch(newPitch);
+  pitch = newPitch;
+}
+
+void PitchShiftEffect::setOutLevel(float outLevelDb) {
+  channels[0].setOutLevel(outLevelDb);
+  channels[1].setOutLevel(outLevelDb);
+  outputLevel = outLevelDb;
+}
+
+uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
+  if (!setupBuffers(frames, channelCount)) return 0;
+  inRate = rate;
+  if (rate != outRate || !channels[0].allocated || !channels[1].allocated) {
+    if (!buildChannels(rate)) {
+      releaseBuffers();
+      return 0;
+    }
+  }
+  outRate = rate;
+  return rate;
+}
+
+uint32_t PitchShiftEffect::processChannel(uint32_t channel, const float* in, float* out,
+                                          uint32_t frames) {
+  if (channel > 1) return 0;
+  return channels[channel].process(in, out, frames);
+}
+
+uint32_t PitchShiftEffect::process(const float* inLeft, const float* inRight, float* outLeft,
+                                   float* outRight, uint32_t frames) {
+  channels[0].process(inLeft, outLeft, frames);
+  if (stereo()) channels[1].process(inRight, outRight, frames);
+  return frames;
+}
+
+}  // namespace dspfx
