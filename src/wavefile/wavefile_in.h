@@ -35,8 +35,10 @@ class WavefileIn {
   RiffChunk subChunk;
   bool open = false;
   uint32_t bufferBytes = 0;
-  WavefileFormat format{};
-  WavefileInHeader header{};
+  // The records are packed; placed on natural boundaries, every field but
+  // the header's seconds can still be read through an ordinary pointer.
+  alignas(8) WavefileFormat format{};
+  alignas(8) WavefileInHeader header{};
 
  private:
   uint32_t frameBytes() const { return 2u * format.channels; }

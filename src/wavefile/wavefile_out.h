@@ -38,7 +38,7 @@ class WavefileOut {
   RiffChunk riffChunk;
   RiffChunk subChunk;
   bool open = false;
-  WavefileFormat format{};
+  alignas(8) WavefileFormat format{};
 
  private:
   bool writeHeaders();

@@ -21,20 +21,20 @@ TEST_F(WavefileInTest, OpenReportsFormatSizeAndTime) {
   ASSERT_NE(r, nullptr);
   const WavefileInHeader* h = getHeaderWavefileIn(r);
   ASSERT_NE(h, nullptr);
-  EXPECT_EQ(h->dataBytes, 176400u);
-  EXPECT_EQ(h->seconds, 1.0f);
-  EXPECT_EQ(h->bytesRead, 0);
-  EXPECT_EQ(h->reserved1, 0u);
-  EXPECT_EQ(h->reserved2, 0u);
+  EXPECT_EQ(field(h->dataBytes), 176400u);
+  EXPECT_EQ(field(h->seconds), 1.0f);
+  EXPECT_EQ(field(h->bytesRead), 0);
+  EXPECT_EQ(field(h->reserved1), 0u);
+  EXPECT_EQ(field(h->reserved2), 0u);
   const WavefileFormat* f = getFormatWavefileIn(r);
   ASSERT_NE(f, nullptr);
-  EXPECT_EQ(f->formatTag, 1);
-  EXPECT_EQ(f->channels, 2);
-  EXPECT_EQ(f->samplesPerSec, 44100u);
-  EXPECT_EQ(f->avgBytesPerSec, 176400u);
-  EXPECT_EQ(f->blockAlign, 4);
-  EXPECT_EQ(f->bitsPerSample, 16);
-  EXPECT_EQ(f->extraSize, 0);  // a 16-byte format chunk has none
+  EXPECT_EQ(field(f->formatTag), 1);
+  EXPECT_EQ(field(f->channels), 2);
+  EXPECT_EQ(field(f->samplesPerSec), 44100u);
+  EXPECT_EQ(field(f->avgBytesPerSec), 176400u);
+  EXPECT_EQ(field(f->blockAlign), 4);
+  EXPECT_EQ(field(f->bitsPerSample), 16);
+  EXPECT_EQ(field(f->extraSize), 0);  // a 16-byte format chunk has none
   // The reader stands on the first sample byte: a relative move of 0 says so.
   EXPECT_EQ(seekWavefileIn(r, 0, 1), kData);
   termWavefileIn(r);
@@ -44,7 +44,7 @@ TEST_F(WavefileInTest, OpenReportsFormatSizeAndTime) {
   const std::string q = put("odd.wav", pcmWave(3, 8000, Bytes(1001)));
   r = initWavefileIn(q.c_str(), 1);
   ASSERT_NE(r, nullptr);
-  EXPECT_EQ(getHeaderWavefileIn(r)->seconds, 166.0f / 8000.0f);
+  EXPECT_EQ(field(getHeaderWavefileIn(r)->seconds), 166.0f / 8000.0f);
   termWavefileIn(r);
 }
 
@@ -59,12 +59,12 @@ TEST_F(WavefileInTest, ReadsWithNullFillTheOwnBufferUntilTheEnd) {
   for (size_t i = 0; i < 4096; ++i) ASSERT_EQ(own[i], 0) << "buffer not zero-filled at " << i;
   for (size_t block = 0; block < 2; ++block) {
     EXPECT_EQ(readWavefileIn(r, nullptr, 1024), 4096);
-    EXPECT_EQ(h->bytesRead, 4096);
-    EXPECT_EQ(h->buffer, own);
+    EXPECT_EQ(field(h->bytesRead), 4096);
+    EXPECT_EQ(field(h->buffer), own);
     EXPECT_EQ(std::memcmp(own, data.data() + block * 4096, 4096), 0) << "block " << block;
   }
   EXPECT_EQ(readWavefileIn(r, nullptr, 1024), 0);
-  EXPECT_EQ(h->bytesRead, 0);
+  EXPECT_EQ(field(h->bytesRead), 0);
   // A request beyond the own buffer reads only what the buffer holds.
   EXPECT_EQ(seekWavefileIn(r, 0, 0), kData);
   EXPECT_EQ(readWavefileIn(r, nullptr, 5000), 4096);
@@ -83,7 +83,7 @@ TEST_F(WavefileInTest, CallerBufferIsLentNotAdopted) {
   // the allocator (and by ASan as a mismatched free).
   Guarded<uint8_t> lent(400, 0x5A);
   EXPECT_EQ(readWavefileIn(r, lent.get(), 100), 400);
-  EXPECT_EQ(h->buffer, lent.get());
+  EXPECT_EQ(field(h->buffer), lent.get());
   EXPECT_EQ(std::memcmp(lent.get(), data.data(), 400), 0);
   // Null now reads into the lent buffer, never past what it was lent for.
   EXPECT_EQ(readWavefileIn(r, nullptr, 1000), 400);
@@ -93,7 +93,7 @@ TEST_F(WavefileInTest, CallerBufferIsLentNotAdopted) {
   // Resizing replaces the reader's own buffer and leaves the lent one alone.
   void* fresh = bufSizeExtendWavefileIn(r, 10);
   ASSERT_NE(fresh, nullptr);
-  EXPECT_EQ(h->buffer, fresh);
+  EXPECT_EQ(field(h->buffer), fresh);
   EXPECT_NE(fresh, own);
   EXPECT_EQ(std::memcmp(lent.get(), data.data() + 400, 400), 0);
   EXPECT_EQ(readWavefileIn(r, nullptr, 10), 40);
@@ -139,14 +139,14 @@ TEST_F(WavefileInTest, BufSizeExtendGivesAZeroFilledBufferOfTheNewSize) {
   ASSERT_EQ(readWavefileIn(r, nullptr, 1024), 4096);  // dirty the old buffer
   auto* b = static_cast<const uint8_t*>(bufSizeExtendWavefileIn(r, 256));
   ASSERT_NE(b, nullptr);
-  EXPECT_EQ(h->buffer, b);
+  EXPECT_EQ(field(h->buffer), b);
   for (size_t i = 0; i < 1024; ++i) ASSERT_EQ(b[i], 0) << "at " << i;
   EXPECT_EQ(seekWavefileIn(r, 0, 0), kData);
   EXPECT_EQ(readWavefileIn(r, nullptr, 1024), 1024);  // the smaller buffer bounds it
 
   // Sizes past 2^31-1 bytes are refused and the buffer stays.
   EXPECT_EQ(bufSizeExtendWavefileIn(r, 0x20000000), nullptr);
-  EXPECT_EQ(h->buffer, b);
+  EXPECT_EQ(field(h->buffer), b);
   EXPECT_NE(bufSizeExtendWavefileIn(r, 0), nullptr);
   EXPECT_EQ(readWavefileIn(r, nullptr, 4), 0);
   termWavefileIn(r);
@@ -172,8 +172,8 @@ TEST_F(WavefileInTest, WriterOutputReadsBackExactly) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(std::memcmp(getFormatWavefileIn(r), &f, sizeof f), 0);
   const WavefileInHeader* h = getHeaderWavefileIn(r);
-  EXPECT_EQ(h->dataBytes, 19200u);
-  EXPECT_EQ(h->seconds, 0.1f);
+  EXPECT_EQ(field(h->dataBytes), 19200u);
+  EXPECT_EQ(field(h->seconds), 0.1f);
   std::vector<int16_t> back(pcm.size());
   EXPECT_EQ(readWavefileIn(r, back.data(), 4800), 19200);
   EXPECT_EQ(back, pcm);
@@ -192,11 +192,11 @@ TEST_F(WavefileInTest, OtherChunksAndLongFormatsAreWalkedPast) {
   WavefileIn* r = initWavefileIn(p.c_str(), 150);
   ASSERT_NE(r, nullptr);
   const WavefileFormat* f = getFormatWavefileIn(r);
-  EXPECT_EQ(f->formatTag, 0xFFFE);
-  EXPECT_EQ(f->samplesPerSec, 32000u);
-  EXPECT_EQ(f->extraSize, 22);
+  EXPECT_EQ(field(f->formatTag), 0xFFFE);
+  EXPECT_EQ(field(f->samplesPerSec), 32000u);
+  EXPECT_EQ(field(f->extraSize), 22);
   const WavefileInHeader* h = getHeaderWavefileIn(r);
-  EXPECT_EQ(h->dataBytes, 600u);
+  EXPECT_EQ(field(h->dataBytes), 600u);
   const int32_t dataStart = 12 + 8 + 14 + 8 + 40 + 8;
   EXPECT_EQ(seekWavefileIn(r, 0, 1), dataStart);
   EXPECT_EQ(readWavefileIn(r, nullptr, 150), 600);
@@ -209,7 +209,7 @@ TEST_F(WavefileInTest, OtherChunksAndLongFormatsAreWalkedPast) {
   const std::string q = put("rev.wav", riff({chunk("data", data), chunk("fmt ", fmtBody(1, 8000))}));
   r = initWavefileIn(q.c_str(), 1);
   ASSERT_NE(r, nullptr);
-  EXPECT_EQ(getHeaderWavefileIn(r)->dataBytes, 600u);
+  EXPECT_EQ(field(getHeaderWavefileIn(r)->dataBytes), 600u);
   EXPECT_EQ(seekWavefileIn(r, 0, 0), 20);
   termWavefileIn(r);
 }
@@ -223,8 +223,8 @@ TEST_F(WavefileInTest, DataCutShortEndsWithTheFile) {
   const std::string p = put("cut.wav", file);
   WavefileIn* r = initWavefileIn(p.c_str(), 2000);
   ASSERT_NE(r, nullptr);
-  EXPECT_EQ(getHeaderWavefileIn(r)->dataBytes, 1000u);
-  EXPECT_EQ(getHeaderWavefileIn(r)->seconds, 500.0f / 8000.0f);
+  EXPECT_EQ(field(getHeaderWavefileIn(r)->dataBytes), 1000u);
+  EXPECT_EQ(field(getHeaderWavefileIn(r)->seconds), 500.0f / 8000.0f);
   EXPECT_EQ(readWavefileIn(r, nullptr, 2000), 1000);
   termWavefileIn(r);
 }

@@ -124,7 +124,7 @@ TEST_F(WavefileOutTest, UnclosedFileStatesPlaceholdersAndStillReads) {
   // running to the end of the file.
   WavefileIn* r = initWavefileIn(path("live.wav").c_str(), 16);
   ASSERT_NE(r, nullptr);
-  EXPECT_EQ(getHeaderWavefileIn(r)->dataBytes, 100u);
+  EXPECT_EQ(field(getHeaderWavefileIn(r)->dataBytes), 100u);
   termWavefileIn(r);
   EXPECT_EQ(termWavefileOut(w), 100u);
 }
@@ -165,7 +165,7 @@ TEST_F(WavefileOutTest, MisuseIsRefusedWithoutWriting) {
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(termWavefileOut(reinterpret_cast<WavefileOut*>(r)), 0u);
   EXPECT_EQ(writeWavefileOut(reinterpret_cast<WavefileOut*>(r), b, 4), 0);
-  EXPECT_EQ(getHeaderWavefileIn(r)->dataBytes, 0u);
+  EXPECT_EQ(field(getHeaderWavefileIn(r)->dataBytes), 0u);
   termWavefileIn(r);
   // A destroyed writer is refused too.
   EXPECT_EQ(writeWavefileOut(w, b, 4), 0);

@@ -46,12 +46,12 @@ TEST_F(WavefileSox, FileWrittenBySoxReadsAsItsRawSamples) {
   WavefileIn* r = initWavefileIn(wav.c_str(), 1000);
   ASSERT_NE(r, nullptr);
   const WavefileFormat* f = getFormatWavefileIn(r);
-  EXPECT_EQ(f->channels, 2);
-  EXPECT_EQ(f->samplesPerSec, 22050u);
-  EXPECT_EQ(f->bitsPerSample, 16);
+  EXPECT_EQ(field(f->channels), 2);
+  EXPECT_EQ(field(f->samplesPerSec), 22050u);
+  EXPECT_EQ(field(f->bitsPerSample), 16);
   const WavefileInHeader* h = getHeaderWavefileIn(r);
-  EXPECT_EQ(h->dataBytes, expected.size());
-  EXPECT_FLOAT_EQ(h->seconds, 0.3f);
+  EXPECT_EQ(field(h->dataBytes), expected.size());
+  EXPECT_FLOAT_EQ(field(h->seconds), 0.3f);
   Bytes got;
   while (got.size() < h->dataBytes) {
     const int32_t n = readWavefileIn(r, nullptr, 1000);

@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Builds wavefile_fuzz with clang and runs it from a fresh seed corpus for
+# SECONDS (default 60). Any crash, leak, trap or sanitizer report fails it;
+# the input that caused it is left in build/fuzz/artifacts/.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+build=build/fuzz
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+  -DDSPFX_BUILD_FUZZ=ON -DDSPFX_BUILD_TESTS=OFF -DDSPFX_BUILD_TOOL=OFF -DDSPFX_BUILD_BENCH=OFF
+cmake --build "$build" --target wavefile_fuzz
+
+rm -rf "$build/corpus" && bash fuzz/make_corpus.sh "$build/corpus"
+mkdir -p "$build/artifacts"
+# Every input becomes a file: memory-backed scratch space when there is one.
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+"$build/fuzz/wavefile_fuzz" -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \
+  -artifact_prefix="$build/artifacts/" "$build/corpus"
