@@ -97,20 +97,20 @@ TEST_F(WavefileBadFiles, OddButReadableHeadersOpen) {
 }
 
 TEST_F(WavefileBadFiles, DeadForeignAndWrongKindHandlesAreRefused) {
-  WavefileIn* live = initWavefileIn(put("ok.wav", pcmWave(1, 8000, ramp(32))).c_str(), 4);
-  ASSERT_NE(live, nullptr);
-  WavefileIn* dead = initWavefileIn(put("ok2.wav", pcmWave(1, 8000, ramp(32))).c_str(), 4);
-  ASSERT_NE(dead, nullptr);
-  termWavefileIn(dead);
-  int notAReader[16] = {};
+  const Bytes wave = pcmWave(1, 8000, ramp(32));
+  WavefileIn* live = initWavefileIn(put("ok.wav", wave).c_str(), 4);
+  WavefileIn* deadIn = initWavefileIn(put("ok2.wav", wave).c_str(), 4);
   WavefileFormat f{};
   f.channels = 1;
   WavefileOut* writer = initWavefileOut(path("w.wav").c_str(), &f);
-  ASSERT_NE(writer, nullptr);
-  uint8_t buf[8];
-  for (WavefileIn* bad : {static_cast<WavefileIn*>(nullptr), dead,
-                          reinterpret_cast<WavefileIn*>(notAReader),
-                          reinterpret_cast<WavefileIn*>(writer)}) {
+  WavefileOut* deadOut = initWavefileOut(path("d.wav").c_str(), &f);
+  ASSERT_TRUE(live && deadIn && writer && deadOut);
+  termWavefileIn(deadIn);
+  termWavefileOut(deadOut);
+  int foreign[16] = {};
+  uint8_t buf[8] = {};
+  for (WavefileIn* bad : {static_cast<WavefileIn*>(nullptr), deadIn,
+                          reinterpret_cast<WavefileIn*>(foreign), reinterpret_cast<WavefileIn*>(writer)}) {
     EXPECT_EQ(getFormatWavefileIn(bad), nullptr);
     EXPECT_EQ(getHeaderWavefileIn(bad), nullptr);
     EXPECT_EQ(readWavefileIn(bad, buf, 4), 0);
@@ -120,8 +120,20 @@ TEST_F(WavefileBadFiles, DeadForeignAndWrongKindHandlesAreRefused) {
     EXPECT_EQ(bufSizeExtendWavefileIn(bad, 4), nullptr);
     termWavefileIn(bad);
   }
-  // The writer survived being passed as a reader, and the live reader works.
+  for (WavefileOut* bad : {static_cast<WavefileOut*>(nullptr), deadOut,
+                           reinterpret_cast<WavefileOut*>(foreign), reinterpret_cast<WavefileOut*>(live)}) {
+    EXPECT_EQ(writeWavefileOut(bad, buf, 4), 0);
+    EXPECT_EQ(flushWavefileOut(bad), 0u);
+    EXPECT_EQ(getFormatWavefileOut(bad), nullptr);
+    EXPECT_EQ(termWavefileOut(bad), 0u);
+  }
+  // Missing bytes and empty or negative counts write nothing either.
+  EXPECT_EQ(writeWavefileOut(writer, nullptr, 4), 0);
+  EXPECT_EQ(writeWavefileOut(writer, buf, 0), 0);
+  EXPECT_EQ(writeWavefileOut(writer, buf, -4), 0);
+  // Both live objects came through untouched.
   EXPECT_EQ(termWavefileOut(writer), 0u);
+  EXPECT_EQ(slurp(path("w.wav")).size(), 46u);
   EXPECT_EQ(readWavefileIn(live, nullptr, 4), 8);
   termWavefileIn(live);
 }
