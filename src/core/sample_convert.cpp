@@ -74,8 +74,10 @@ const ConvertKernels kScalarKernels = {pcmStereo, pcmDownmix,  pcmMono, toPcmSte
 int16_t floatToPcmScalar(float x) {
   if (x < -1.0f) x = -1.0f;
   if (!(x <= 1.0f)) x = 1.0f;  // also catches NaN
-  // The clamped product lies in -32767..32767, so the cast truncates safely.
-  return static_cast<int16_t>(static_cast<int32_t>(x * kFloatToPcm));
+  // The product is formed in double, so a value that came from PCM may land
+  // just below its integer and truncate one step toward zero; the clamped
+  // product lies in -32767..32767, so the cast is always defined.
+  return static_cast<int16_t>(static_cast<int32_t>(double{x} * kFloatToPcm));
 }
 
 const ConvertKernels& activeKernels() {

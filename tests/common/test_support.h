@@ -57,3 +57,17 @@ struct Guarded {
 };
 
 }  // namespace dspfx::test
+
+namespace dspfx::test {
+
+// Float-to-PCM truncates a double product, so a value that should come out
+// as ideal may come out one step nearer zero.
+inline bool pcmMatches(int actual, int ideal) {
+  return actual == ideal || actual == ideal - (ideal > 0 ? 1 : 0) + (ideal < 0 ? 1 : 0);
+}
+
+}  // namespace dspfx::test
+
+#define EXPECT_PCM(actual, ideal)                                                     \
+  EXPECT_TRUE(::dspfx::test::pcmMatches((actual), (ideal)))                           \
+      << #actual " = " << (actual) << ", want " << (ideal) << " or one step nearer 0"

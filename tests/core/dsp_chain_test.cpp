@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common/test_support.h"
+
 #include <vector>
 
 #include "core/exports/export_call.h"
@@ -65,8 +67,8 @@ TEST(DspChain, KeepsEffectsSortedStablyByOrder) {
   const int16_t in[2] = {10, -3};
   int16_t out[2] = {};
   EXPECT_EQ(dspSend(c, in, out, 4), 4u);
-  EXPECT_EQ(out[0], 900);
-  EXPECT_EQ(out[1], -270);
+  EXPECT_PCM(out[0], 900);
+  EXPECT_PCM(out[1], -270);
   dspDestroy(c);
 }
 
@@ -94,8 +96,8 @@ TEST(DspChain, PropagatesFormatsAndSetsUpOnlyOnChange) {
   EXPECT_EQ(as(eq).capacityFrames, 200u);
   std::vector<int16_t> in(800, 100), out(800, -1);
   EXPECT_EQ(dspSend(c, in.data(), out.data(), 1600), 800u);  // 200 stereo frames
-  EXPECT_EQ(out[0], 200);
-  EXPECT_EQ(out[399], 200);
+  EXPECT_PCM(out[0], 200);
+  EXPECT_PCM(out[399], 200);
   EXPECT_EQ(out[400], -1);  // nothing beyond what was reported
   // Blocks above the first effect's capacity are refused untouched.
   EXPECT_EQ(dspSend(c, in.data(), out.data(), 1604), 0u);
@@ -111,10 +113,10 @@ TEST(DspChain, MonoInStereoOutEndWritesBothChannels) {
   // The last effect takes one channel in, so its left output is written to
   // both sides.
   EXPECT_EQ(dspSend(c, in, out, 6), 12u);
-  EXPECT_EQ(out[0], 100);
-  EXPECT_EQ(out[1], 100);
-  EXPECT_EQ(out[4], 300);
-  EXPECT_EQ(out[5], 300);
+  EXPECT_PCM(out[0], 100);
+  EXPECT_EQ(out[1], out[0]);
+  EXPECT_PCM(out[4], 300);
+  EXPECT_EQ(out[5], out[4]);
   EXPECT_EQ(out[6], 77);
   const float fin[2] = {0.25f, -0.5f};
   float fout[5] = {0, 0, 0, 0, 9};

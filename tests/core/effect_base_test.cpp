@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "common/test_support.h"
+
 #include <vector>
 
 #include "core/exports/export_call.h"
@@ -61,11 +63,11 @@ TEST(EffectBase, DefaultBlockPathConvertsProcessesAndConvertsBack) {
   int16_t out[7] = {0, 0, 0, 0, 0, 0, 99};
   // 14 bytes: the lone last sample does not make a frame.
   EXPECT_EQ(e.processInterleaved(in, out, 14), 14u);
-  EXPECT_EQ(out[0], 200);
-  EXPECT_EQ(out[1], -400);
-  EXPECT_EQ(out[2], 600);
-  EXPECT_EQ(out[3], -800);
-  EXPECT_EQ(out[4], 1000);
+  EXPECT_PCM(out[0], 200);
+  EXPECT_PCM(out[1], -400);
+  EXPECT_PCM(out[2], 600);
+  EXPECT_PCM(out[3], -800);
+  EXPECT_PCM(out[4], 1000);
   EXPECT_EQ(out[6], 99);
 }
 
@@ -103,7 +105,7 @@ TEST(ExportShape, BlocksAboveCapacityAndMissingBuffersAreRefused) {
   EXPECT_EQ(out[0], 7);
   EXPECT_EQ(run(nullptr, out.data(), 16), 0u);
   EXPECT_EQ(run(in.data(), out.data(), 16), 16u);
-  EXPECT_EQ(out[0], 2000);
+  EXPECT_PCM(out[0], 2000);
   EXPECT_EQ(out[8], 7);
   EXPECT_EQ(run(nullptr, nullptr, 0), 0u);  // nothing to do, nothing done
   EXPECT_EQ(destroyEffect<DoublerEffect>(h), 1u);

@@ -1,83 +1,88 @@
 // dspfx: runs the library's effects on WAV files.
-#include <chrono>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
-#include <vector>
 
-#include "dspfx/dspfx.h"
+#include "commands.h"
 #include "dspfx_version.h"
+#include "effects.h"
 
 namespace {
 
-struct Form {
-  const char* name;
-  int mmx, amd3dnow, sse;
-};
+using namespace dspfx::tool;
 
-constexpr Form kForms[] = {
-    {"scalar", 0, 0, 0}, {"mmx", 1, 0, 0}, {"sse", 0, 0, 1}, {"3dnow", 0, 1, 0}};
+constexpr const char* kUsage =
+    "usage: dspfx COMMAND [ARGS] [--block FRAMES] [--simd off|sse|3dnow] [--quiet]\n"
+    "\n"
+    "commands:\n"
+    "  demo [--out DIR]                       run every effect on a built-in test piece\n"
+    "  info FILE.wav                          format, duration, peak and RMS per channel\n"
+    "  process IN.wav OUT.wav EFFECT...       run effects in order as one chain\n"
+    "  crossfade A.wav B.wav OUT.wav --at S --length S [--curve a,b,c,d]\n"
+    "  spectrum IN.wav [--fft N] [--png FILE] [--csv FILE]\n"
+    "  envelope IN.wav [--csv FILE] [--png FILE]\n"
+    "  slices IN.wav [--open DB] [--close DB] [--rise PERCENT] [--min S] [--json|--csv] [--split DIR]\n"
+    "  help [COMMAND | EFFECT | effects]      more about a command or an effect\n"
+    "\n"
+    "EFFECT is name or name:key=value,key=value; see 'dspfx help effects'.\n";
 
-void selectForm(const Form& f) {
-  dspEnableMmx(f.mmx);
-  dspEnable3dnow(f.amd3dnow);
-  dspEnableSse(f.sse);
-}
-
-int usage(FILE* to) {
-  std::fprintf(to,
-               "usage: dspfx <command> [options]\n"
-               "commands:\n"
-               "  demo            run the built-in demonstration\n"
-               "options:\n"
-               "  --help          show this text\n"
-               "  --version       print the library version\n");
-  return to == stdout ? 0 : 2;
-}
-
-int demo() {
-  std::printf("dspfx %s\n", DSPFX_VERSION_STRING);
-  // A 1 kHz stereo tone at -6 dBFS through the PCM round trip of every
-  // processor form, compared with the scalar form.
-  constexpr uint32_t kFrames = 44100;
-  std::vector<int16_t> tone(2 * kFrames);
-  for (uint32_t i = 0; i < kFrames; ++i) {
-    const auto v = static_cast<int16_t>(16384 * std::sin(2 * 3.141592653589793 * 1000.0 * i / 44100));
-    tone[2 * i] = v;
-    tone[2 * i + 1] = static_cast<int16_t>(-v);
+int help(const std::vector<std::string>& args) {
+  if (args.empty()) {
+    std::fputs(kUsage, stdout);
+    return 0;
   }
-  std::vector<int16_t> reference;
-  std::printf("%-8s %12s %14s\n", "form", "max |diff|", "time [us]");
-  for (const Form& f : kForms) {
-    selectForm(f);
-    auto* buf = static_cast<float*>(fastmemAlloc(2 * kFrames * 4));
-    std::vector<int16_t> out(2 * kFrames);
-    const auto t0 = std::chrono::steady_clock::now();
-    for (uint32_t i = 0; i < 2 * kFrames; ++i) buf[i] = tone[i];
-    dspPcmEncode(buf, out.data(), 2 * kFrames);
-    const auto us = std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - t0).count();
-    fastmemFree(buf);
-    if (reference.empty()) reference = out;
-    int maxDiff = 0;
-    for (size_t i = 0; i < out.size(); ++i) maxDiff = std::max(maxDiff, std::abs(out[i] - reference[i]));
-    std::printf("%-8s %12d %14.1f\n", f.name, maxDiff, us);
+  if (args[0] == "effects") {
+    for (const EffectSpec& s : effectTable()) std::printf("%s\n", effectHelp(s).c_str());
+    return 0;
   }
-  selectForm(kForms[0]);
+  for (const EffectSpec& s : effectTable()) {
+    if (args[0] == s.name) {
+      std::fputs(effectHelp(s).c_str(), stdout);
+      return 0;
+    }
+  }
+  const char* lines = std::strstr(kUsage, ("  " + args[0] + " ").c_str());
+  if (!lines) throw UsageError("no help for '" + args[0] + "'");
+  const char* end = std::strchr(lines, '\n');
+  std::printf("usage: dspfx%.*s\n", static_cast<int>(end - lines), lines + 1);
   return 0;
+}
+
+int run(std::vector<std::string> args) {
+  const GlobalOptions g = takeGlobalOptions(args);
+  applySimd(g.simd);
+  if (args.empty()) throw UsageError("no command given");
+  const std::string cmd = args[0];
+  args.erase(args.begin());
+  if (cmd == "--help" || cmd == "-h" || cmd == "help") return help(args);
+  if (cmd == "--version") {
+    std::printf("dspfx %s\n", DSPFX_VERSION_STRING);
+    return 0;
+  }
+  if (cmd == "demo") return cmdDemo(args, g);
+  if (cmd == "info") return cmdInfo(args, g);
+  if (cmd == "process") return cmdProcess(args, g);
+  if (cmd == "crossfade") return cmdCrossfade(args, g);
+  if (cmd == "spectrum") return cmdSpectrum(args, g);
+  if (cmd == "envelope") return cmdEnvelope(args, g);
+  if (cmd == "slices") return cmdSlices(args, g);
+  throw UsageError("unknown command '" + cmd + "'");
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) return usage(stderr);
-  const std::string cmd = argv[1];
-  if (cmd == "--help" || cmd == "-h") return usage(stdout);
-  if (cmd == "--version") {
-    std::printf("dspfx %s\n", DSPFX_VERSION_STRING);
-    return 0;
+  try {
+    return run(std::vector<std::string>(argv + 1, argv + argc));
+  } catch (const UsageError& e) {
+    std::fprintf(stderr, "dspfx: %s\n(try 'dspfx help')\n", e.what());
+    return 2;
+  } catch (const FileError& e) {
+    std::fprintf(stderr, "dspfx: %s\n", e.what());
+    return 1;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "dspfx: %s\n", e.what());
+    return 1;
   }
-  if (cmd == "demo") return demo();
-  std::fprintf(stderr, "dspfx: unknown command '%s'\n", argv[1]);
-  return usage(stderr);
 }
