@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets.
-.PHONY: all deps demo test test-asan test-tsan test-portable bench clean
+.PHONY: all deps demo test test-asan test-tsan test-portable fuzz-smoke bench clean
 
 all: test
 
@@ -23,7 +23,12 @@ test-tsan: deps
 test-portable: deps
 	cmake --workflow --preset portable
 
-bench: deps
+fuzz-smoke:
+	@bash scripts/install-deps.sh --fuzz
+	bash fuzz/smoke.sh 60
+
+bench:
+	@bash scripts/install-deps.sh --bench
 	cmake --preset bench
 	cmake --build --preset bench
 	./build/bench/bench/dspfx_bench

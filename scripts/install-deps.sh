@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the build needs on Debian, when something is missing.
 # As root it runs apt-get; otherwise it prints the command and stops.
+#   --fuzz   also clang and its fuzzer runtime (make fuzz-smoke)
+#   --bench  also the peer libraries the benchmarks compare with
 set -euo pipefail
 
 need=()
@@ -10,7 +12,16 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd g++ || need+=(g++)
-for pkg in libgtest-dev libbenchmark-dev libpng-dev; do
+pkgs=(libgtest-dev libbenchmark-dev libpng-dev)
+for arg in "$@"; do
+  case "$arg" in
+    --fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
+    --bench) pkgs+=(pkg-config libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev libspeexdsp-dev
+                    libsoundtouch-dev libsndfile1-dev sox hyperfine) ;;
+    *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
+  esac
+done
+for pkg in "${pkgs[@]}"; do
   have_pkg "$pkg" || need+=("$pkg")
 done
 
