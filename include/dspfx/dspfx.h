@@ -690,7 +690,8 @@ _Static_assert(sizeof(void*) != 8 || sizeof(WavefileInHeader) == 42, "42-byte he
  *  first sample byte. Null when the file is missing or unreadable, has no
  *  RIFF "WAVE" form, no "fmt " (of at least 16 bytes) or "data" chunk, 0
  *  channels or 0 samples per second, or the buffer would exceed 2^31-1
- *  bytes. A chunk declared longer than the file ends where the file does. */
+ *  bytes. A chunk declared longer than the file ends where the file does,
+ *  and a RIFF size of 0 (a writer never closed) means up to the end. */
 DSPFX_API WavefileIn* initWavefileIn(const char* fileName, uint32_t frames) DSPFX_NOEXCEPT;
 /** The reader's copy of the file's format (extraSize 0 when the chunk has
  *  16 or 17 bytes); owned by the reader, valid until termWavefileIn. */
