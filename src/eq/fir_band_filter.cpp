@@ -35,7 +35,8 @@ FirBandFilter::~FirBandFilter() {
 }
 
 bool FirBandFilter::allocate(int32_t n) {
-  if (n <= 0 || n > kLargestBandCount) return false;
+  // The design transform runs on 2N points and needs a power of two.
+  if (n <= 0 || n > kLargestBandCount || (n & (n - 1)) != 0) return false;
   const size_t taps = 4 * static_cast<size_t>(n) - 1;
   const size_t bins = 2 * static_cast<size_t>(n);
   if (!allocated || n > N) {

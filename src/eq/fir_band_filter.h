@@ -17,7 +17,8 @@ class FirBandFilter : public DspObject {
 
   // Makes the arrays for n bands (kept when they are already large enough)
   // and the window. Only a growth clears the past inputs. False when n is
-  // out of range or memory cannot be had; the filter is then unallocated.
+  // not a power of two, is out of range or memory cannot be had; the filter
+  // is then unallocated.
   bool allocate(int32_t n);
   // gainsDb holds N band gains in dB.
   void designAll(const float* gainsDb, float outputLevelDb);

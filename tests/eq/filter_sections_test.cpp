@@ -112,17 +112,6 @@ TEST(ResonatorSection, StatedDesignAndMeasuredResponse) {
   EXPECT_NEAR(sectionDb(s, 2500), 6.0, 1e-4);
 }
 
-TEST(ResonatorSection, EqualRadiiMakeAPureGain) {
-  ResonatorSection s;
-  s.init(48000, GraphicEqBand{3000.0f, -6.0f, 0.97f, 0.97f});
-  EXPECT_EQ(s.normaliser, 1.0f);
-  const auto x = sineFloat(440, 48000, 2000);
-  std::vector<float> y(x.size());
-  s.run(x.data(), y.data(), 2000, false);
-  const double g = std::pow(10.0, -0.3);
-  for (size_t i = 0; i < x.size(); ++i) ASSERT_NEAR(y[i], g * x[i], 1e-6) << i;
-}
-
 TEST(ResonatorBank, SumsSectionsInOrderInPlaceOrNotAndRefusesMisuse) {
   // Seven bands: the bank runs them in groups, which must not change a bit
   // of the section-by-section sum.

