@@ -13,13 +13,15 @@
 // The complex transform keeps its data in blocks of four points, the four
 // real parts followed by the four imaginary parts, so that every butterfly
 // works on whole vectors without shuffles. The first pass reads the caller's
-// interleaved layout and writes blocks; the final bit reversal reads blocks
-// and writes interleaved points in natural order. In between sit
-// decimation-in-frequency passes: one radix-2 pass when log2 N is odd, then
-// radix-4 passes down to 16-point leaves. Above kChunk points each radix-4
-// pass is followed by recursion into its quarters, so that everything below
-// stays in the first-level cache; at or below it the remaining passes run
-// one after another over the chunk, each twiddle serving every sub-transform.
+// interleaved layout and writes blocks. Then come decimation-in-frequency
+// passes: one radix-2 pass when log2 N is odd, then radix-4 passes down to
+// length 16, after which every block holds one 4-point transform. Those run
+// inside the bit reversal, which transposes 4 x 4 tiles anyway, and which
+// writes interleaved points in natural order. Above kChunk points each
+// radix-4 pass is followed by recursion into its quarters, so that
+// everything below stays in the first-level cache; at or below it the
+// remaining passes run one after another over the chunk, each twiddle
+// serving every sub-transform.
 //
 // Table layout. The twiddles w_L^k = exp(2 pi i k / L) for 0 <= k < L/4 serve
 // both a pass of length L (w^2k and w^3k are formed by multiplication) and the
@@ -164,48 +166,10 @@ void radix4Pass(float* x, uint32_t length, uint32_t subs, const Twiddles& tw) {
   }
 }
 
-// 16-point transform on four blocks: a radix-4 step across the blocks, a
-// transpose, four 4-point transforms across the transposed vectors, and a
-// transpose back that also puts the results in bit-reversed order.
-template <bool kInterleaved>
-inline void leaf16(float* p) {
-  constexpr float c8 = 0.923879532511286756f;  // cos(pi/8)
-  constexpr float s8 = 0.382683432365089772f;  // sin(pi/8)
-  constexpr float r2 = 0.707106781186547524f;  // sqrt(1/2)
-  const V4 w1r = fftv::set(1.0f, c8, r2, s8), w1i = fftv::set(0.0f, s8, r2, c8);
-  const V4 w2r = fftv::set(1.0f, r2, 0.0f, -r2), w2i = fftv::set(0.0f, r2, 1.0f, r2);
-  const V4 w3r = fftv::set(1.0f, s8, -r2, -c8), w3i = fftv::set(0.0f, c8, r2, -s8);
-
-  const CV a = loadBlock<kInterleaved>(p), b = loadBlock<kInterleaved>(p + 8);
-  const CV c = loadBlock<kInterleaved>(p + 16), d = loadBlock<kInterleaved>(p + 24);
-  const V4 sr = a.re + c.re, si = a.im + c.im, tr = b.re + d.re, ti = b.im + d.im;
-  const V4 ur = a.re - c.re, ui = a.im - c.im, vr = b.re - d.re, vi = b.im - d.im;
-  CV y0 = {sr + tr, si + ti};
-  CV y1 = mul({ur - vi, ui + vr}, w1r, w1i);
-  CV y2 = mul({sr - tr, si - ti}, w2r, w2i);
-  CV y3 = mul({ur + vi, ui - vr}, w3r, w3i);
-  fftv::transpose(y0.re, y1.re, y2.re, y3.re);
-  fftv::transpose(y0.im, y1.im, y2.im, y3.im);
-
-  const V4 er = y0.re + y2.re, ei = y0.im + y2.im, fr = y1.re + y3.re, fi = y1.im + y3.im;
-  const V4 gr = y0.re - y2.re, gi = y0.im - y2.im, hr = y1.re - y3.re, hi = y1.im - y3.im;
-  CV r0 = {er + fr, ei + fi};
-  CV r1 = {gr - hi, gi + hr};
-  CV r2v = {er - fr, ei - fi};
-  CV r3 = {gr + hi, gi - hr};
-  // Transposing (r0, r2, r1, r3) leaves block j's content in rj.
-  fftv::transpose(r0.re, r2v.re, r1.re, r3.re);
-  fftv::transpose(r0.im, r2v.im, r1.im, r3.im);
-  storeBlock(p, r0);
-  storeBlock(p + 8, r1);
-  storeBlock(p + 16, r2v);
-  storeBlock(p + 24, r3);
-}
-
 template <bool kInterleaved>
 void radix4Chunk(float* x, uint32_t length, const Tables& t) {
   bool first = kInterleaved;
-  for (uint32_t len = length; len > 16; len /= 4) {
+  for (uint32_t len = length; len >= 16; len /= 4) {
     if (first) {
       radix4Pass<true>(x, len, length / len, t.forLength(len));
     } else {
@@ -213,11 +177,6 @@ void radix4Chunk(float* x, uint32_t length, const Tables& t) {
     }
     first = false;
   }
-  if (first) {
-    leaf16<true>(x);  // the whole transform is one leaf
-    return;
-  }
-  for (uint32_t i = 0; i < length / 16; ++i) leaf16<false>(x + 32 * i);
 }
 
 template <bool kInterleaved>
@@ -231,14 +190,24 @@ void radix4Tree(float* x, uint32_t length, const Tables& t) {
   for (uint32_t i = 0; i < 4; ++i) radix4Tree<false>(x + i * quarter, length / 4, t);
 }
 
-// Bit reversal from blocked to interleaved layout, in 4 x 4 tiles: point
-// (a, b, c) with two-bit a and c goes to (rev c, rev b, rev a). A tile of
-// fixed middle bits b is four blocks N/16 blocks apart; it swaps with tile
-// rev b, transposed on the way.
-inline void reverseTile(CV& r0, CV& r1, CV& r2, CV& r3) {
-  // Transposing (r0, r2, r1, r3) leaves destination row j in rj.
+// The last radix-4 step and the bit reversal, in 4 x 4 tiles. After the
+// passes every block holds the four points of a 4-point transform. Point
+// (a, b, c) with two-bit a and c belongs in natural order at (rev c, rev b,
+// rev a), so the four blocks of a tile (fixed middle bits b, N/16 blocks
+// apart) land, transposed, in the tile of rev b. Transposing puts the four
+// points of each block into one lane of four vectors, where the 4-point
+// transform runs across the vectors; loading the rows in the order
+// (0, 2, 1, 3) makes the lanes come out reversed as they must.
+inline void finishTile(CV& r0, CV& r1, CV& r2, CV& r3) {
   fftv::transpose(r0.re, r2.re, r1.re, r3.re);
   fftv::transpose(r0.im, r2.im, r1.im, r3.im);
+  // The transposed vectors are now t0 = r0, t1 = r2, t2 = r1, t3 = r3.
+  const V4 sr = r0.re + r1.re, si = r0.im + r1.im, tr = r2.re + r3.re, ti = r2.im + r3.im;
+  const V4 ur = r0.re - r1.re, ui = r0.im - r1.im, vr = r2.re - r3.re, vi = r2.im - r3.im;
+  r0 = {sr + tr, si + ti};
+  r1 = {ur - vi, ui + vr};
+  r2 = {sr - tr, si - ti};
+  r3 = {ur + vi, ui - vr};
 }
 
 inline void storeInterleaved(float* p, CV v) {
@@ -246,7 +215,7 @@ inline void storeInterleaved(float* p, CV v) {
   fftv::store(p + 4, fftv::unpackHi(v.re, v.im));
 }
 
-void bitReverse(float* x, uint32_t points) {
+void finishAndReverse(float* x, uint32_t points) {
   const uint32_t rows = points / 16;  // tiles, and the block distance of their rows
   const uint32_t rowStride = 8 * rows;
   uint32_t rb = 0;  // rev(b), stepped along with b
@@ -255,7 +224,7 @@ void bitReverse(float* x, uint32_t points) {
       float* p = x + 8 * b;
       CV a0 = loadBlock<false>(p), a1 = loadBlock<false>(p + rowStride);
       CV a2 = loadBlock<false>(p + 2 * rowStride), a3 = loadBlock<false>(p + 3 * rowStride);
-      reverseTile(a0, a1, a2, a3);
+      finishTile(a0, a1, a2, a3);
       if (rb == b) {
         storeInterleaved(p, a0);
         storeInterleaved(p + rowStride, a1);
@@ -265,7 +234,7 @@ void bitReverse(float* x, uint32_t points) {
         float* r = x + 8 * rb;
         CV b0 = loadBlock<false>(r), b1 = loadBlock<false>(r + rowStride);
         CV b2 = loadBlock<false>(r + 2 * rowStride), b3 = loadBlock<false>(r + 3 * rowStride);
-        reverseTile(b0, b1, b2, b3);
+        finishTile(b0, b1, b2, b3);
         storeInterleaved(p, b0);
         storeInterleaved(p + rowStride, b1);
         storeInterleaved(p + 2 * rowStride, b2);
@@ -294,7 +263,7 @@ void complexFftBlocked(float* x, uint32_t points, const Tables& t) {
   } else {
     radix4Tree<true>(x, points, t);
   }
-  bitReverse(x, points);
+  finishAndReverse(x, points);
 }
 
 // ---- small transforms: 2, 4 and 8 points, natural order ------------------

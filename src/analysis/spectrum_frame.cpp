@@ -6,6 +6,11 @@
 #include <numbers>
 
 namespace dspfx {
+namespace {
+// 10 log10(p) as a multiple of the natural logarithm, which the C library
+// computes about twice as fast.
+constexpr double kDbPerNeper = 4.3429448190325182765;
+}  // namespace
 
 SpectrumFrame::~SpectrumFrame() { releaseArrays(); }
 
@@ -91,7 +96,7 @@ uint32_t SpectrumFrame::magnitudesDb(float* out) const {
     // both parts are.
     const double re = work[2 * k], im = work[2 * k + 1];
     const double power = re * re + im * im;
-    double value = power == 0.0 ? floorDb : 10.0 * std::log10(power);
+    double value = power == 0.0 ? floorDb : kDbPerNeper * std::log(power);
     if (value < floorDb) value = floorDb;
     out[k] = static_cast<float>(value);
   }
