@@ -132,12 +132,25 @@ bool Image::savePng(const std::string& path, std::string& error) const {
     return false;
   }
   png_init_io(png, f);
+  // Plots use few colours: an indexed image is several times smaller.
+  std::vector<png_color> palette;
+  std::vector<uint8_t> indices(static_cast<size_t>(width_) * height_);
+  for (size_t i = 0; i < indices.size() && palette.size() <= 256; ++i) {
+    const uint8_t* p = &pixels_[3 * i];
+    size_t k = 0;
+    while (k < palette.size() && (palette[k].red != p[0] || palette[k].green != p[1] || palette[k].blue != p[2])) ++k;
+    if (k == palette.size()) palette.push_back({p[0], p[1], p[2]});
+    indices[i] = static_cast<uint8_t>(k);
+  }
+  const bool indexed = palette.size() <= 256;
   png_set_IHDR(png, info, static_cast<png_uint_32>(width_), static_cast<png_uint_32>(height_), 8,
-               PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-               PNG_FILTER_TYPE_DEFAULT);
+               indexed ? PNG_COLOR_TYPE_PALETTE : PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (indexed) png_set_PLTE(png, info, palette.data(), static_cast<int>(palette.size()));
   png_write_info(png, info);
   for (int y = 0; y < height_; ++y) {
-    png_write_row(png, const_cast<png_bytep>(&pixels_[static_cast<size_t>(y) * width_ * 3]));
+    const size_t row = static_cast<size_t>(y) * width_;
+    png_write_row(png, indexed ? &indices[row] : const_cast<png_bytep>(&pixels_[row * 3]));
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);

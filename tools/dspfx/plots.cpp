@@ -44,8 +44,8 @@ void timeAxis(Image& img, int x0, int x1, int yBase, double seconds) {
 }  // namespace
 
 Image renderSpectrogram(const Spectrogram& s, const std::string& title, double floorDb) {
-  const int plotW = std::clamp(static_cast<int>(s.frameCount), 200, 1200);
-  const int plotH = std::clamp(static_cast<int>(s.binCount), 128, 512);
+  const int plotW = std::clamp(static_cast<int>(s.frameCount), 200, 960);
+  const int plotH = std::clamp(static_cast<int>(s.binCount), 128, 384);
   Image img(kLeft + plotW + kRight, kTop + plotH + kBottom, kBackground);
   const int x0 = kLeft, y0 = kTop, x1 = kLeft + plotW - 1, y1 = kTop + plotH - 1;
   img.text(x0, 8, title, kInk, 1);
@@ -59,7 +59,9 @@ Image renderSpectrogram(const Spectrogram& s, const std::string& title, double f
         const uint32_t b1 = std::max(b0 + 1, static_cast<uint32_t>(static_cast<uint64_t>(plotH - py) * s.binCount / plotH));
         float v = -1e30f;
         for (uint32_t b = b0; b < b1 && b < s.binCount; ++b) v = std::max(v, s.db[size_t{frame} * s.binCount + b]);
-        img.set(x0 + px, y0 + py, colourRamp((v - floorDb) / -floorDb));
+        // Whole 4 dB steps: little visible loss, and few colours to store.
+        const double stepped = 4.0 * std::floor(v / 4.0);
+        img.set(x0 + px, y0 + py, colourRamp((stepped - floorDb) / -floorDb));
       }
     }
   }
