@@ -15,6 +15,12 @@ cmake --build "$build" --target wavefile_fuzz
 rm -rf "$build/corpus" && bash fuzz/make_corpus.sh "$build/corpus"
 mkdir -p "$build/artifacts"
 # Every input becomes a file: memory-backed scratch space when there is one.
-if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
+# libFuzzer leaves without running the target's cleanup, so the scratch
+# space is this script's own and goes with it.
+base=${TMPDIR:-/tmp}
+if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; fi
+scratch=$(mktemp -d "$base/dspfx-fuzz.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+export TMPDIR=$scratch
 "$build/fuzz/wavefile_fuzz" -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \
   -artifact_prefix="$build/artifacts/" "$build/corpus"
