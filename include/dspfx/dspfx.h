@@ -413,13 +413,14 @@ DSPFX_API uint32_t termHqups(DspEffect* handle) DSPFX_NOEXCEPT;
 DSPFX_API DspEffect* initStretch(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate,
                                  float scale, float outLevelDb, float grainTime,
                                  float hopTime) DSPFX_NOEXCEPT;
-/** Stretches one PCM block of bytes (whole frames only) into out, which
- *  must hold the output: at most getStretchDstSize(bytes) bytes rounded up
- *  to a frame under the scale in force (in and out may be the same buffer
- *  if it is that large). Returns the bytes written; 0 for 0 bytes, a bad
- *  handle, a null buffer or a block above capacity (nothing written). If
- *  the scale was lowered since init the internal output buffers grow once
- *  here; 0 and nothing written when that memory cannot be had. */
+/** Stretches one PCM block of bytes (whole frames only) into out and
+ *  returns the bytes written: trunc(frames x ratio) frames with the ratio
+ *  in force, for one block after setStretchScale still the old one (while
+ *  getStretchDstSize reports the new one at once). out must hold that
+ *  much (in and out may be the same buffer if it does). 0 for
+ *  0 bytes, a bad handle, a null buffer or a block above capacity (nothing
+ *  written). After the scale was lowered below the one at init, the
+ *  internal output buffers grow here once; 0 when that memory is lacking. */
 DSPFX_API uint32_t doStretch(DspEffect* handle, const int16_t* in, int16_t* out,
                              uint32_t bytes) DSPFX_NOEXCEPT;
 /** Sets the scale (clamped as at init) for the block after the next.
