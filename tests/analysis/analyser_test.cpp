@@ -192,6 +192,24 @@ TEST(Analysers, FamiliesRefuseEachOtherAndMisuse) {
   EXPECT_EQ(termFft(nullptr), 0u);
 }
 
+TEST(Analysers, ChainReformatKeepsTheTransformFed) {
+  // A chain may set an analyser up for smaller and then larger blocks; the
+  // buffers must still hold a whole transform and the spectrum count stays.
+  DspEffect* h = initFft(1024, 2, 2, 120);
+  DspChain* chain = dspCreate(1024, 2, 44100);
+  ASSERT_TRUE(h && chain);
+  ASSERT_EQ(dspAdd(chain, h, 0), 1u);
+  dspAdjust(chain, 256, 1, 44100);
+  dspAdjust(chain, 512, 2, 44100);
+  const std::vector<int16_t> pcm = stereoBins(512, 1024, 40, 80);
+  Guarded<float> out(1024, kGuard);
+  EXPECT_EQ(doFft(h, pcm.data(), out.get(), 512 * 4), 512u);
+  EXPECT_TRUE(out.intact());
+  EXPECT_GT(out.data[512 + 80], out.data[512 + 40] + 30) << "second spectrum is the right channel";
+  EXPECT_EQ(termFft(h), 0u);  // the chain owns it now
+  dspDestroy(chain);
+}
+
 TEST(Analysers, ImpossibleArgumentsGiveNull) {
   EXPECT_EQ(initFft(1000, 1, 1, 120), nullptr);
   EXPECT_EQ(initFft(2, 1, 1, 120), nullptr);
