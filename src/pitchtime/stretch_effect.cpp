@@ -81,6 +81,10 @@ uint32_t StretchEffect::processChannel(uint32_t channel, const float* in, float*
 
 uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float* outLeft,
                                 float* outRight, uint32_t frames) {
+  // Blocks above the capacity are refused here as by the export, so a chain
+  // whose earlier stretcher was sped up stops instead of passing ever
+  // larger blocks on to effects set up for less.
+  if (frames > capacityFrames) return 0;
   // A chain hands this effect its own outputs; they may have to grow first,
   // and then the caller's pointers must follow them.
   const float* oldL = outL;

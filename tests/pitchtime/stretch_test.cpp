@@ -250,6 +250,31 @@ TEST(Stretch, BuildNumbersAndChainSetup) {
   EXPECT_EQ(e.getDstSize(3000), 1500u);
 }
 
+TEST(Stretch, RunsInAChainAndStopsRatherThanOverrunTheNextEffect) {
+  DspChain* chain = dspCreate(1000, 2, kRate);
+  DspEffect* stretch = initStretch(1000, 2, kRate, -1000.0f, 0.0f, 0.04f, 0.01f);
+  DspEffect* shift = initPitchShift(1000, 2, kRate, 300.0f, 0.0f, 0.04f, 0.01f, 1, 1);
+  ASSERT_EQ(dspAdd(chain, stretch, 0), 1u);
+  ASSERT_EQ(dspAdd(chain, shift, 1), 2u);
+  EXPECT_EQ(dspGetDstSize(chain, 4000), 8000u);
+  const auto in = sinePcm(440, kRate, 1000, 2);
+  Guarded<int16_t> out(8000, 0x2222);
+  EXPECT_EQ(dspSend(chain, in.data(), out.get(), 4000), 8000u);
+  // Faster than the chain was set up for: the pitch shifter behind it has
+  // room for 2000 frames, not 4000, and refuses them.
+  ASSERT_EQ(setStretchScale(stretch, -2000.0f), 1u);
+  EXPECT_EQ(dspSend(chain, in.data(), out.get(), 4000), 8000u);
+  EXPECT_EQ(dspSend(chain, in.data(), out.get(), 4000), 0u);
+  EXPECT_TRUE(out.intact());
+  // Adjusting the chain sets everything up for the new ratio.
+  dspAdjust(chain, 1000, 2, 48000);
+  dspAdjust(chain, 1000, 2, kRate);
+  Guarded<int16_t> wide(16000, 0x2222);
+  EXPECT_EQ(dspSend(chain, in.data(), wide.get(), 4000), 16000u);
+  EXPECT_TRUE(wide.intact());
+  dspDestroy(chain);
+}
+
 TEST(Stretch, MisuseIsRefused) {
   const uint32_t before = fastmemGetAllocatedSize();
   EXPECT_EQ(initStretch(1000, 2, kRate, 0, 0, 0.04f, 0.00001f), nullptr);  // hop < 1 frame
