@@ -1,6 +1,24 @@
 /*
  * dspfx — audio effects with a flat C interface.
  *
+ * Contents, in the order they appear below; each family opens with what it
+ * does, its units and its block rules:
+ *   Aligned memory                      fastmem*
+ *   Processor switches and conversions  dspEnable*, dspPcm*
+ *   Processing chain                    dspCreate ... dspDestroy
+ *   ShelvingEQ                          *ShelvingEQ*
+ *   GraphicEQ                           *GraphicEQ*
+ *   IIR filter                          *IirFilter
+ *   Fader and cross-fader               *Fader*, doFade, doCrossFade
+ *   Resampler                           *Resampler*
+ *   High-quality upsampler              *Hqups*
+ *   Stretch                             *Stretch*
+ *   PitchShift                          *PitchShift*
+ *   Chorus                              *Chorus*
+ *   WaveSlice                           *WaveSlice
+ *   Analysers                           *Fft, *FftAnalyze, *EnvAnalyze
+ *   Wave files                          *WavefileIn, *WavefileOut
+ *
  * Conventions for every export in this header:
  *  - PCM blocks are interleaved signed 16-bit little-endian samples, left
  *    before right, sized in bytes. A channel count of exactly 2 means stereo;

@@ -33,13 +33,6 @@ bool growFloats(float*& buffer, uint32_t count) {
 
 }  // namespace
 
-double cubicWeight(float t) {
-  const double x = std::fabs(static_cast<double>(t));
-  if (x < 1.0) return 1.0 - (2.0 - x) * x * x;
-  if (x < 2.0) return 4.0 - (8.0 - (5.0 - x) * x) * x;
-  return 0.0;
-}
-
 uint32_t scaleCount(double count, uint32_t fromRate, uint32_t toRate) {
   if (fromRate == 0) return 0;
   const double v = (count / fromRate) * toRate;

@@ -1,4 +1,5 @@
 #pragma once
+#include <cmath>
 #include <cstdint>
 
 #include "core/dsp_object.h"
@@ -9,7 +10,13 @@ namespace dspfx {
 // Weight of the four-point cubic convolution kernel (a = -1) at distance t
 // from the output position; the sign of t is ignored. Callers hand over the
 // distance already rounded to single precision, the weight is a double.
-double cubicWeight(float t);
+// Inline: the interpolators call it four times per output sample.
+inline double cubicWeight(float t) {
+  const double x = std::fabs(static_cast<double>(t));
+  if (x < 1.0) return 1.0 - (2.0 - x) * x * x;
+  if (x < 2.0) return 4.0 - (8.0 - (5.0 - x) * x) * x;
+  return 0.0;
+}
 
 // The one size rule for every output count of a rate change:
 // trunc((count / fromRate) * toRate) in double precision, division first, so
