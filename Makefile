@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets.
-.PHONY: all deps demo test test-asan test-tsan test-portable fuzz-smoke bench clean
+.PHONY: all deps demo test test-asan test-tsan test-portable fuzz-smoke soak test-valgrind bench clean
 
 all: test
 
@@ -26,6 +26,18 @@ test-portable: deps
 fuzz-smoke:
 	@bash scripts/install-deps.sh --fuzz
 	bash fuzz/smoke.sh 60
+	bash fuzz/api_smoke.sh 120
+
+# Every family and a chain under random parameter changes; SOAK_SECONDS of
+# wall-clock time (CI runs 60).
+SOAK_SECONDS ?= 600
+soak: deps
+	cmake --preset release
+	cmake --build --preset release --target dspfx_soak
+	./build/release/tests/dspfx_soak $(SOAK_SECONDS)
+
+test-valgrind: deps
+	bash scripts/test-valgrind.sh
 
 bench:
 	@bash scripts/install-deps.sh --bench

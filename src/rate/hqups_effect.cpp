@@ -165,7 +165,8 @@ uint32_t HqupsEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, 
   pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
   const uint32_t n = process(inL, inR, outL, outR, frames);
   floatToPcm16(outL, stereo() ? outR : nullptr, n, pcmOut, outChannels);
-  return outChannels * 2 * n;
+  // A chain may hand over any channel count; only 2 writes two channels.
+  return (outChannels == 2 ? 4u : 2u) * n;
 }
 
 void HqupsEffect::setHarmonics(float value) {
