@@ -148,6 +148,9 @@ struct Fx {
   uint32_t spectra = 1;  // fft: spectra per call
   uint32_t fftSize = 0;
   bool large = false;
+  // Granular effects cost grain/hop operations per frame by design; blocks
+  // for such objects are kept short so one input cannot run for minutes.
+  uint32_t maxBlock = 0xFFFFFFFFu;
   int chain = -1;        // index of the owning chain, -1 for the host
   double stretchRatio = 1.0;  // ratio in force for the next doStretch
 };
@@ -155,7 +158,8 @@ struct Fx {
 struct Chain {
   DspChain* h = nullptr;
   uint32_t frames = 0, ch = 1, rate = 0;
-  double prevRatio = 0;  // dspGetDstSize ratio seen at the last send
+  double prevRatio = 0;      // dspGetDstSize ratio seen at the last send
+  double blockRatio = 0;     // ... at the last send of a block that fitted
   bool adjusted = true;
 };
 
@@ -277,8 +281,8 @@ class Interpreter {
 
   // Bytes for a block for an object taking blocks of up to cap frames of
   // frameBytes bytes: 0, odd, inside, exactly at and above capacity.
-  uint32_t blockBytes(uint32_t cap, uint32_t frameBytes, bool large) {
-    const uint32_t limit = std::min<uint32_t>(cap, large ? 4096 : 8192);
+  uint32_t blockBytes(uint32_t cap, uint32_t frameBytes, bool large, uint32_t maxBlock) {
+    const uint32_t limit = std::min<uint32_t>({cap, large ? 4096u : 8192u, maxBlock});
     const uint8_t mode = in_.u8();
     if (mode < 16) return 0;
     if (mode < 32) return 1 + 2 * in_.below(8);  // odd byte counts
@@ -363,15 +367,25 @@ class Interpreter {
         }
         break;
       }
-      case kStretch:
-        f.h = initStretch(f.cap, f.ch, rate, in_.real(-2500, 3500), in_.real(-20, 20), in_.real(0.001f, 0.2f),
-                          in_.real(0.001f, 0.1f));
+      case kStretch: {
+        const float scale = in_.real(-2500, 3500), level = in_.real(-20, 20), grain = in_.real(0.001f, 0.2f),
+                    hop = in_.real(0.001f, 0.1f);
+        f.h = initStretch(f.cap, f.ch, rate, scale, level, grain, hop);
+        f.maxBlock = grainBlockLimit(grain, hop);
+        TRACE("  stretch scale=%.9g level=%.9g grain=%.9g hop=%.9g\n", scale, level, grain, hop);
         if (f.h) f.stretchRatio = getStretchDstSize(f.h, 1u << 20) / double(1u << 20);
         break;
-      case kPitch:
-        f.h = initPitchShift(f.cap, f.ch, rate, in_.real(-1500, 1500), in_.real(-20, 20), in_.real(0.001f, 0.2f),
-                             in_.real(0.001f, 0.1f), in_.u8() % 3, in_.u32());
+      }
+      case kPitch: {
+        const float pitch = in_.real(-1500, 1500), level = in_.real(-20, 20), grain = in_.real(0.001f, 0.2f),
+                    hop = in_.real(0.001f, 0.1f);
+        const uint32_t interp = in_.u8() % 3, aa = in_.u32();
+        f.h = initPitchShift(f.cap, f.ch, rate, pitch, level, grain, hop, interp, aa);
+        f.maxBlock = grainBlockLimit(grain, hop);
+        TRACE("  pitch shift pitch=%.9g level=%.9g grain=%.9g hop=%.9g interp=%u aa=%u\n", pitch, level, grain, hop,
+              interp, aa);
         break;
+      }
       case kChorus:
         f.items = in_.count(0, 64);
         f.h = initChorus(f.cap, f.ch, rate, f.items, in_.real(0, 50), in_.real(0, 20), in_.real(0, 5),
@@ -405,6 +419,12 @@ class Interpreter {
     fx_.push_back(f);
   }
 
+  static uint32_t grainBlockLimit(float grainTime, float hopTime) {
+    const double overlap = 1.533 * double(grainTime) / double(hopTime);
+    if (!(overlap > 256)) return 0xFFFFFFFFu;  // NaN and ordinary grains
+    return static_cast<uint32_t>(std::clamp((1 << 20) / overlap, 1.0, 4096.0));
+  }
+
   // Output frames a host must provide for a block of frames, from the
   // library's own size queries. Inside a chain the object's format is the
   // chain's, which the host does not see: bound it for any channel count
@@ -429,7 +449,7 @@ class Interpreter {
     const uint32_t ch = owned ? 2 : f->ch;
     const uint32_t outCh = owned ? 2 : ((f->fam == kResampler || f->fam == kHqups) ? f->outCh : f->ch);
     const uint32_t fb = frameBytesOf(ch);
-    const uint32_t bytes = blockBytes(f->cap, fb, f->large || owned);
+    const uint32_t bytes = blockBytes(f->cap, fb, f->large || owned, f->maxBlock);
     // The most frames the block can hold in whatever format the object has.
     const uint32_t frames = owned ? bytes / 2 : bytes / fb;
     std::vector<int16_t> input((bytes + 1) / 2 + 1);
@@ -469,6 +489,8 @@ class Interpreter {
     const bool inPlace = !nullIn && in_.u8() < 64 && out.size() <= input.size();
     int16_t* dst = inPlace ? input.data() : out.data();
     if (bytes && out.empty() && !inPlace) dst = nullptr;
+    TRACE("block %p fam=%d: %u bytes, out %zu bytes%s\n", static_cast<void*>(f->h), f->fam, bytes, outBytes,
+          inPlace ? " in place" : "");
     switch (f->fam) {
       case kShelving: r = doShelvingEQ(f->h, src, dst, bytes); break;
       case kGraphic: r = doGraphicEQ(f->h, src, dst, bytes); break;
@@ -490,16 +512,18 @@ class Interpreter {
       case kHqups: r = doHqups(f->h, src, dst, bytes); break;
       case kStretch: {
         const double now = getStretchDstSize(f->h, 1u << 20) / double(1u << 20);
+        TRACE("  stretch ratio now %.9g, at the last block %.9g\n", now, f->stretchRatio);
         r = doStretch(f->h, src, dst, bytes);
-        f->stretchRatio = now;
+        // Only a block the call accepted moves the scale along; refused
+        // calls (no frames, a missing buffer, above capacity) do not.
+        if (frames > 0 && !over && src && dst) f->stretchRatio = now;
         break;
       }
       case kPitch: r = doPitchShift(f->h, src, dst, bytes); break;
       case kChorus: r = doChorus(f->h, src, dst, bytes); break;
       default: break;
     }
-    TRACE("block %p fam=%d owned=%d bytes=%u inPlace=%d outBytes=%zu -> %u\n", static_cast<void*>(f->h), f->fam,
-          owned, bytes, inPlace, outBytes, r);
+    TRACE("  -> %u (owned=%d)\n", r, owned);
     if (over || (nullIn && bytes) || (!dst && bytes)) require(r == 0);
     if (f->fam == kResampler || f->fam == kHqups || f->fam == kStretch) require(r <= outBytes);
   }
@@ -560,7 +584,12 @@ class Interpreter {
         break;
       case kStretch:
         switch (op % 3) {
-          case 0: require(setStretchScale(h, in_.real(-2500, 3500)) == 1); break;
+          case 0: {
+            const float scale = in_.real(-2500, 3500);
+            TRACE("set stretch %p scale=%.9g\n", static_cast<void*>(h), scale);
+            require(setStretchScale(h, scale) == 1);
+            break;
+          }
           case 1: require(setStretchOutLevel(h, in_.real(-20, 20)) == 1); break;
           default: observed = getStretchDstSize(h, in_.u32()); break;
         }
@@ -786,6 +815,14 @@ class Interpreter {
     return n;
   }
 
+  uint32_t chainBlockLimit(int ci) const {
+    uint32_t limit = 0xFFFFFFFFu;
+    for (const Fx& f : fx_) {
+      if (f.chain == ci) limit = std::min(limit, f.maxBlock);
+    }
+    return limit;
+  }
+
   void chainAdd() {
     int ci = 0;
     Chain* c = pickChain(&ci);
@@ -845,13 +882,13 @@ class Interpreter {
     const uint8_t mode = in_.u8();
     if (mode < 16) frames = 0;
     else if (mode < 40) frames = c->frames + 1 + in_.below(8);
-    else frames = 1 + in_.below(std::max<uint32_t>(1, std::min<uint32_t>(c->frames, 8192)));
+    else frames = 1 + in_.below(std::max<uint32_t>(1, std::min<uint32_t>({c->frames, 8192u, chainBlockLimit(ci)})));
     if (frames > (1u << 17)) return;
     // Output size from the chain's own queries. A stretch applies a new
     // scale one block late, so its previous ratio may still be in force.
     const uint32_t probe = 1u << 16;
     const double ratioNow = dspGetDstSize(c->h, probe) / double(probe);
-    double ratio = std::max(ratioNow, c->prevRatio);
+    double ratio = std::max({ratioNow, c->prevRatio, c->blockRatio});
     bool stretchInside = false;
     for (const Fx& f : fx_) stretchInside |= f.chain == ci && f.fam == kStretch;
     if (stretchInside && c->adjusted) ratio *= 4;
@@ -878,6 +915,7 @@ class Interpreter {
     TRACE("chain %p send float=%d frames=%u out=%zu -> %u\n", static_cast<void*>(c->h), isFloat, frames, outSamples, r);
     if (frames > c->frames && chainCount(ci) > 0) require(r == 0);
     c->prevRatio = ratioNow;
+    if (frames > 0 && frames <= c->frames) c->blockRatio = ratioNow;
     c->adjusted = false;
   }
 
