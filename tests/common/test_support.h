@@ -1,8 +1,14 @@
 #pragma once
 // Helpers shared by the suites: signal generators, measurements, guards.
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
+#include <random>
 #include <vector>
+
+#include "core/sample_convert.h"
 
 namespace dspfx::test {
 
@@ -64,6 +70,72 @@ namespace dspfx::test {
 // as ideal may come out one step nearer zero.
 inline bool pcmMatches(int actual, int ideal) {
   return actual == ideal || actual == ideal - (ideal > 0 ? 1 : 0) + (ideal < 0 ? 1 : 0);
+}
+
+}  // namespace dspfx::test
+
+namespace dspfx::test {
+
+// Uniform white noise in -peak ... peak, from a fixed seed.
+inline std::vector<int16_t> noisePcm(size_t n, uint32_t seed, int peak = 32767) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> d(-peak, peak);
+  std::vector<int16_t> v(n);
+  for (auto& s : v) s = static_cast<int16_t>(d(rng));
+  return v;
+}
+
+inline std::vector<float> noiseFloat(size_t n, uint32_t seed, float range = 1.0f) {
+  std::mt19937 rng(seed);
+  std::uniform_real_distribution<float> d(-range, range);
+  std::vector<float> v(n);
+  for (auto& x : v) x = d(rng);
+  return v;
+}
+
+inline std::vector<float> sineFloat(double f, double rate, size_t n, double amplitude = 0.5) {
+  std::vector<float> x(n);
+  for (size_t i = 0; i < n; ++i) x[i] = static_cast<float>(amplitude * std::sin(2 * kPi * f * i / rate));
+  return x;
+}
+
+inline double toDb(double gain) { return 20.0 * std::log10(gain); }
+
+// The elements of a fixed array, for whole-array comparisons.
+template <class T, size_t N>
+std::vector<T> asVector(const T (&a)[N]) {
+  return std::vector<T>(a, a + N);
+}
+
+// Each handle (null, destroyed, foreign or of another family) must get the
+// failure value, 0 or null, from every call.
+template <class H, class... Calls>
+void expectAllRefuse(std::initializer_list<H*> handles, Calls... calls) {
+  for (H* h : handles) {
+    int index = 0;
+    auto check = [&](auto call) {
+      EXPECT_EQ(call(h), decltype(call(h)){}) << "call " << index << " with handle " << static_cast<void*>(h);
+      ++index;
+    };
+    (check(calls), ...);
+  }
+}
+
+// What the PCM -> float -> PCM conversions alone make of a block.
+inline std::vector<int16_t> pcmRoundTrip(const std::vector<int16_t>& in, uint32_t channels) {
+  const auto frames = static_cast<uint32_t>(in.size() / channels);
+  std::vector<float> l(frames), r(frames);
+  std::vector<int16_t> out(in.size());
+  pcm16ToFloat(in.data(), frames * channels * 2, l.data(), r.data(), channels);
+  floatToPcm16(l.data(), r.data(), frames, out.data(), channels);
+  return out;
+}
+
+// Interleaves equal-length channels.
+inline std::vector<int16_t> interleave(const std::vector<int16_t>& l, const std::vector<int16_t>& r) {
+  std::vector<int16_t> v(2 * l.size());
+  for (size_t i = 0; i < l.size(); ++i) v[2 * i] = l[i], v[2 * i + 1] = r[i];
+  return v;
 }
 
 }  // namespace dspfx::test

@@ -41,10 +41,4 @@ inline double sectionDb(const ResonatorSection& s, double f) {
   return 20 * std::log10(s.effectiveGain * std::abs(h));
 }
 
-inline std::vector<float> sineFloat(double f, double rate, size_t n, double amplitude = 0.5) {
-  std::vector<float> x(n);
-  for (size_t i = 0; i < n; ++i) x[i] = static_cast<float>(amplitude * std::sin(2 * kPi * f * i / rate));
-  return x;
-}
-
 }  // namespace dspfx::test

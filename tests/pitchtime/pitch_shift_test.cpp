@@ -34,14 +34,6 @@ struct Shifter {
   DspEffect* h;
 };
 
-std::vector<int16_t> noisePcm(size_t samples, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> d(-20000, 20000);
-  std::vector<int16_t> v(samples);
-  for (auto& s : v) s = static_cast<int16_t>(d(rng));
-  return v;
-}
-
 std::vector<int16_t> roundTrip(const std::vector<int16_t>& in, uint32_t channels) {
   const uint32_t frames = static_cast<uint32_t>(in.size() / channels);
   std::vector<float> l(frames), r(frames);
@@ -57,7 +49,7 @@ TEST(PitchShift, PitchZeroPassesInputThroughUnscaledAndUnfiltered) {
       Shifter s(2048, channels, 0.0f, interpolation, 1, -12.0f);
       ASSERT_NE(s.h, nullptr);
       for (uint32_t block = 0; block < 3; ++block) {
-        const auto in = noisePcm(size_t{2048} * channels, 3 + block);
+        const auto in = noisePcm(size_t{2048} * channels, 3 + block, 20000);
         EXPECT_EQ(s.run(in), roundTrip(in, channels))
             << "interpolation " << interpolation << " channels " << channels;
       }
@@ -188,7 +180,7 @@ TEST(PitchShift, ShiftedToneMovesByTheRatioUpToTheGrainPhaseStep) {
 TEST(PitchShift, FilterTakesANewPitchOnePieceBeforeTheGrains) {
   Shifter s(2048, 1, -1200.0f, 1, 1);
   PitchShiftChannel& c = s.effect().channels[0];
-  const auto in = noisePcm(2048, 21);
+  const auto in = noisePcm(2048, 21, 20000);
   s.run(in);
   EXPECT_FLOAT_EQ(c.filter.cutoff, 11025.0f);  // 0.5 * rate * 0.5
   ASSERT_EQ(setPitchShiftPitch(s.h, 1200.0f), 1u);
@@ -216,7 +208,7 @@ TEST(PitchShift, PiecesAndBlocksJoinWithoutSeams) {
   // One block of 70000 frames is cut into three pieces internally; the same
   // input in blocks of 1000 must give the same output, filter included.
   const uint32_t total = 70000;
-  const auto in = noisePcm(size_t{total} * 2, 8);
+  const auto in = noisePcm(size_t{total} * 2, 8, 20000);
   Shifter whole(total, 2, 700.0f, 1, 1);
   Shifter blocks(1000, 2, 700.0f, 1, 1);
   const auto a = whole.run(in);
@@ -229,7 +221,7 @@ TEST(PitchShift, PiecesAndBlocksJoinWithoutSeams) {
 }
 
 TEST(PitchShift, StereoChannelsShareTimingAndMonoLeavesTheSecondAlone) {
-  const auto mono = noisePcm(2000, 4);
+  const auto mono = noisePcm(2000, 4, 20000);
   std::vector<int16_t> stereo(4000);
   for (size_t i = 0; i < mono.size(); ++i) stereo[2 * i] = stereo[2 * i + 1] = mono[i];
   Shifter s(2000, 2, -400.0f);
@@ -251,7 +243,7 @@ TEST(PitchShift, StereoChannelsShareTimingAndMonoLeavesTheSecondAlone) {
 TEST(PitchShift, SetupRebuildsOnlyForANewRate) {
   Shifter s(1024, 2, 500.0f, 1, 1);
   PitchShiftEffect& e = s.effect();
-  s.run(noisePcm(2048, 2));
+  s.run(noisePcm(2048, 2, 20000));
   const uint32_t counter = e.channels[0].hopCounter;
   const double state = e.channels[0].filter.w1[0];
   EXPECT_EQ(e.setup(4096, 2, kRate), kRate);

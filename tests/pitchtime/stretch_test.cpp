@@ -36,14 +36,6 @@ struct Stretcher {
   DspEffect* h;
 };
 
-std::vector<int16_t> noisePcm(size_t samples, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_int_distribution<int> d(-32768, 32767);
-  std::vector<int16_t> v(samples);
-  for (auto& s : v) s = static_cast<int16_t>(d(rng));
-  return v;
-}
-
 // What the PCM -> float -> PCM conversions alone make of a block.
 std::vector<int16_t> roundTrip(const std::vector<int16_t>& in, uint32_t channels) {
   const uint32_t frames = static_cast<uint32_t>(in.size() / channels);
