@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "common/test_support.h"
@@ -16,183 +18,154 @@
 namespace {
 
 using namespace dspfx;
+using test::toDb;
 
 constexpr uint32_t kRate = 44100;
 
 // What a sample becomes after PCM -> float -> gain -> PCM.
-int16_t scaled(int16_t x, float gain) {
-  return floatToPcmScalar(gain * static_cast<float>(x * kPcmToFloat));
-}
+int16_t scaled(int16_t x, float gain) { return floatToPcmScalar(gain * static_cast<float>(x * kPcmToFloat)); }
 
-double toDb(double gain) { return 20.0 * std::log10(gain); }
+using Action = std::array<float, 3>;  // start s, end s, target dB
 
-// Gains a unit applies over frames frames, fed in blocks of block frames.
-std::vector<float> gains(FadeRamp& unit, uint32_t frames, uint32_t block = 4096) {
-  std::vector<float> ones(frames, 1.0f), out(frames);
-  for (uint32_t at = 0; at < frames; at += block) {
-    unit.run(ones.data() + at, out.data() + at, std::min(block, frames - at));
+// A ramp at 44100 Hz from 0 dB with the actions scheduled in the order given.
+struct Ramp : FadeRamp {
+  explicit Ramp(std::initializer_list<Action> actions = {}) {
+    init(4096, static_cast<float>(kRate), 0.0f);
+    for (const Action& a : actions) add(a);
   }
-  return out;
-}
-
-struct Span {
-  uint32_t start, end;
-  float target;
+  void add(const Action& a) {
+    ActionSpares spares;
+    ASSERT_TRUE(spares.make(true));
+    schedule(a[0], a[1], a[2], spares);
+  }
+  void remove(float start, float end) {
+    ActionSpares spares;
+    ASSERT_TRUE(spares.make(false));
+    clear(start, end, spares);
+  }
+  // Gains applied over the next frames, fed in blocks of block frames.
+  std::vector<float> gains(uint32_t frames, uint32_t block = 4096) {
+    std::vector<float> ones(frames, 1.0f), out(frames);
+    for (uint32_t at = 0; at < frames; at += block) run(ones.data() + at, out.data() + at, std::min(block, frames - at));
+    return out;
+  }
+  // Frames exactly; cut targets come from float arithmetic, hence 1e-4 dB.
+  void expectActions(const std::vector<std::array<double, 3>>& want) const {
+    size_t i = 0;
+    for (const FaderAction* a = head; a; a = a->next, ++i) {
+      ASSERT_LT(i, want.size()) << "more actions than expected";
+      EXPECT_EQ(a->start, want[i][0]) << "action " << i;
+      EXPECT_EQ(a->end, want[i][1]) << "action " << i;
+      EXPECT_NEAR(a->target, want[i][2], 1e-4) << "action " << i;
+    }
+    EXPECT_EQ(i, want.size());
+  }
 };
 
-// Frames exactly; cut targets come from float arithmetic, hence 1e-4 dB.
-void expectActions(const FadeRamp& unit, const std::vector<Span>& want) {
-  std::vector<Span> got;
-  for (const FaderAction* a = unit.head; a; a = a->next) got.push_back({a->start, a->end, a->target});
-  ASSERT_EQ(got.size(), want.size());
-  for (size_t i = 0; i < got.size(); ++i) {
-    EXPECT_EQ(got[i].start, want[i].start) << "action " << i;
-    EXPECT_EQ(got[i].end, want[i].end) << "action " << i;
-    EXPECT_NEAR(got[i].target, want[i].target, 1e-4) << "action " << i;
-  }
-}
+using Levels = std::vector<std::pair<uint32_t, double>>;  // frame, dB
 
-void start(FadeRamp& u) { u.init(4096, static_cast<float>(kRate), 0.0f); }
-
-void schedule(FadeRamp& u, float start, float end, float target) {
-  ActionSpares spares;
-  ASSERT_TRUE(spares.make(true));
-  u.schedule(start, end, target, spares);
-}
-
-void clear(FadeRamp& u, float start, float end) {
-  ActionSpares spares;
-  ASSERT_TRUE(spares.make(false));
-  u.clear(start, end, spares);
+// The dB table's interpolation errs below 0.01 dB.
+void expectLevels(const std::vector<float>& g, const Levels& want) {
+  for (auto [frame, db] : want) EXPECT_NEAR(toDb(g[frame]), db, 0.01) << "frame " << frame;
 }
 
 TEST(FadeRamp, OneSecondRampToMinus20Db) {
-  FadeRamp u;
-  start(u);
+  Ramp u({{1, 2, -20}});
   EXPECT_EQ(u.frameOf(1.0f), 44100u);
   EXPECT_EQ(u.frameOf(2.0f), 88200u);
-  schedule(u, 1.0f, 2.0f, -20.0f);
   ASSERT_TRUE(u.pending);
-  const std::vector<float> g = gains(u, 3 * kRate);
+  const std::vector<float> g = u.gains(3 * kRate);
   for (uint32_t i : {0u, 1000u, 44099u, 44100u}) EXPECT_EQ(g[i], 1.0f) << "frame " << i;
-  // Halfway along the dB line; the table's interpolation errs below 0.01 dB.
-  EXPECT_NEAR(toDb(g[66150]), -10.0, 0.01);
-  for (uint32_t i = 44101; i < 88200; ++i) ASSERT_LE(g[i], g[i - 1]) << "frame " << i;
-  // The last computed frame is one step short of -20 dB; that gain holds.
-  EXPECT_NEAR(toDb(g[88199]), -20.0 * 44099 / 44100, 0.01);
+  // Halfway along the dB line; the last computed frame is one step short of
+  // -20 dB, and that gain holds.
+  expectLevels(g, {{66150, -10.0}, {88199, -20.0 * 44099 / 44100}});
   EXPECT_GT(g[88199], dbToGain(-20.0f));
+  for (uint32_t i = 44101; i < 88200; ++i) ASSERT_LE(g[i], g[i - 1]) << "frame " << i;
   for (uint32_t i = 88200; i < 3 * kRate; i += 997) ASSERT_EQ(g[i], g[88199]) << "frame " << i;
   EXPECT_TRUE(!u.running && !u.pending && !u.head && u.currentLevel == -20.0f);
   // Past, current-frame, empty and reversed ranges are ignored (now at 3 s).
-  schedule(u, 0.5f, 1.5f, -6.0f);
-  schedule(u, 3.0f, 4.0f, -6.0f);
-  schedule(u, 4.0f, 4.0f, -6.0f);
-  schedule(u, 5.0f, 4.5f, -6.0f);
-  schedule(u, -1.0f, 5.0f, -6.0f);
+  for (const Action& a : {Action{0.5f, 1.5f, -6}, {3, 4, -6}, {4, 4, -6}, {5, 4.5f, -6}, {-1, 5, -6}}) u.add(a);
   EXPECT_TRUE(!u.head && !u.pending);
   // The block size does not matter.
-  FadeRamp v;
-  start(v);
-  schedule(v, 1.0f, 2.0f, -20.0f);
-  EXPECT_EQ(gains(v, 3 * kRate, 777), g);
+  EXPECT_EQ(Ramp({{1, 2, -20}}).gains(3 * kRate, 777), g);
 }
 
-TEST(FadeRamp, OutOfOrderActionsPlayInTimeOrder) {
-  FadeRamp u;
-  start(u);
-  schedule(u, 3.0f, 4.0f, -10.0f);
-  schedule(u, 1.0f, 2.0f, -20.0f);
-  expectActions(u, {{44100, 88200, -20.0f}, {132300, 176400, -10.0f}});
-  const std::vector<float> g = gains(u, 5 * kRate);
-  // Levels at named times, within the dB table's 0.01 dB.
-  EXPECT_NEAR(toDb(g[66150]), -10.0, 0.01);
-  EXPECT_NEAR(toDb(g[110250]), -20.0, 0.01);  // held between the actions
-  EXPECT_NEAR(toDb(g[154350]), -15.0, 0.01);  // from -20 to -10
-  EXPECT_NEAR(toDb(g[4 * kRate + 100]), -10.0, 0.01);
-}
-
-TEST(FadeRamp, OverlappingActionsAreCutAndSplit) {
-  // A third action across both cuts the first at its start and the second
-  // at its end; the first ends at the level its ramp reached there.
-  FadeRamp u;
-  start(u);
-  schedule(u, 1.0f, 2.0f, -20.0f);
-  schedule(u, 3.0f, 4.0f, -10.0f);
-  schedule(u, 1.5f, 3.5f, -30.0f);
-  expectActions(u, {{44100, 66150, -10.0f}, {66150, 154350, -30.0f}, {154350, 176400, -10.0f}});
-  std::vector<float> g = gains(u, 5 * kRate);
-  EXPECT_NEAR(toDb(g[110250]), -20.0, 0.01);  // -10 at 1.5 s to -30 at 3.5 s
-  EXPECT_NEAR(toDb(g[165375]), -20.0, 0.01);  // -30 at 3.5 s to -10 at 4 s
-  EXPECT_NEAR(toDb(g[4 * kRate + 100]), -10.0, 0.01);
-
-  // A cut action that is not the head ends on the line from the target of
-  // the action before it.
-  FadeRamp v;
-  start(v);
-  schedule(v, 1.0f, 2.0f, -20.0f);
-  schedule(v, 3.0f, 5.0f, -10.0f);
-  schedule(v, 4.0f, 6.0f, -30.0f);
-  expectActions(v, {{44100, 88200, -20.0f}, {132300, 176400, -15.0f}, {176400, 264600, -30.0f}});
-
-  // An action inside a longer one splits it: the first part ends where the
-  // new one starts, the rest resumes after it with the old target.
-  FadeRamp w;
-  start(w);
-  schedule(w, 1.0f, 4.0f, -30.0f);
-  schedule(w, 2.0f, 3.0f, -5.0f);
-  expectActions(w, {{44100, 88200, -10.0f}, {88200, 132300, -5.0f}, {132300, 176400, -30.0f}});
-  g = gains(w, 5 * kRate);
-  EXPECT_NEAR(toDb(g[110250]), -7.5, 0.01);
-  EXPECT_NEAR(toDb(g[154350]), -17.5, 0.01);
-  EXPECT_NEAR(toDb(g[4 * kRate + 100]), -30.0, 0.01);
+TEST(FadeRamp, ActionsAreOrderedCutAndSplit) {
+  const struct {
+    const char* what;
+    std::vector<Action> actions;
+    std::vector<std::array<double, 3>> want;
+    Levels levels;
+  } cases[] = {
+      {"out of order, played in time order",
+       {{3, 4, -10}, {1, 2, -20}},
+       {{44100, 88200, -20}, {132300, 176400, -10}},
+       {{66150, -10}, {110250, -20}, {154350, -15}, {4 * kRate + 100, -10}}},  // held between, then -20 to -10
+      // A third action across both cuts the first at its start and the
+      // second at its end; the first ends at the level its ramp reached.
+      {"overlapping both",
+       {{1, 2, -20}, {3, 4, -10}, {1.5f, 3.5f, -30}},
+       {{44100, 66150, -10}, {66150, 154350, -30}, {154350, 176400, -10}},
+       {{110250, -20}, {165375, -20}, {4 * kRate + 100, -10}}},  // -10 at 1.5 s to -30 at 3.5 s to -10 at 4 s
+      // A cut action that is not the head ends on the line from the target
+      // of the action before it.
+      {"cut behind the head",
+       {{1, 2, -20}, {3, 5, -10}, {4, 6, -30}},
+       {{44100, 88200, -20}, {132300, 176400, -15}, {176400, 264600, -30}},
+       {}},
+      // An action inside a longer one splits it: the first part ends where
+      // the new one starts, the rest resumes after it with the old target.
+      {"inside a longer one",
+       {{1, 4, -30}, {2, 3, -5}},
+       {{44100, 88200, -10}, {88200, 132300, -5}, {132300, 176400, -30}},
+       {{110250, -7.5}, {154350, -17.5}, {4 * kRate + 100, -30}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Ramp u;
+    for (const Action& a : c.actions) u.add(a);
+    u.expectActions(c.want);
+    expectLevels(u.gains(5 * kRate), c.levels);
+  }
 }
 
 TEST(FadeRamp, ScheduleIntoARunningRampKeepsItsLine) {
-  FadeRamp u;
-  start(u);
-  schedule(u, 1.0f, 3.0f, -20.0f);
-  std::vector<float> g = gains(u, 88200);  // halfway, at -10 dB
+  Ramp u({{1, 3, -20}});
+  u.gains(88200);  // halfway, at -10 dB
   ASSERT_TRUE(u.running);
-  schedule(u, 2.5f, 3.5f, 0.0f);  // cuts the running head at -15 dB
+  u.add({2.5f, 3.5f, 0});  // cuts the running head at -15 dB
   EXPECT_FLOAT_EQ(u.head->target, -15.0f);
-  g = gains(u, 2 * kRate);
-  EXPECT_NEAR(toDb(g[11025]), -12.5, 0.01);  // 2.25 s: still on the old line
-  EXPECT_NEAR(toDb(g[44100]), -7.5, 0.01);   // 3 s: from -15 at 2.5 s to 0 at 3.5 s
+  // 2.25 s: still on the old line; 3 s: from -15 at 2.5 s to 0 at 3.5 s.
+  expectLevels(u.gains(2 * kRate), {{11025, -12.5}, {44100, -7.5}});
 }
 
 TEST(FadeRamp, ClearingARange) {
-  FadeRamp u;
-  start(u);
-  schedule(u, 1.0f, 3.0f, -20.0f);
-  clear(u, 2.0f, 4.0f);
-  expectActions(u, {{44100, 88200, -10.0f}});
-  clear(u, 0.5f, 10.0f);
+  Ramp u({{1, 3, -20}});
+  u.remove(2.0f, 4.0f);
+  u.expectActions({{44100, 88200, -10}});
+  u.remove(0.5f, 10.0f);
   EXPECT_TRUE(!u.head && !u.pending);
-  for (float x : gains(u, 4 * kRate)) ASSERT_EQ(x, 1.0f);
+  for (float x : u.gains(4 * kRate)) ASSERT_EQ(x, 1.0f);
 
   // Removing the head gives the next action a slope from the current level.
-  FadeRamp v;
-  start(v);
-  schedule(v, 1.0f, 2.0f, -20.0f);
-  schedule(v, 3.0f, 4.0f, -10.0f);
-  clear(v, 0.5f, 2.5f);
-  expectActions(v, {{132300, 176400, -10.0f}});
-  const std::vector<float> g = gains(v, 5 * kRate);
+  Ramp v({{1, 2, -20}, {3, 4, -10}});
+  v.remove(0.5f, 2.5f);
+  v.expectActions({{132300, 176400, -10}});
+  const std::vector<float> g = v.gains(5 * kRate);
   EXPECT_EQ(g[2 * kRate], 1.0f);
-  EXPECT_NEAR(toDb(g[154350]), -5.0, 0.01);
+  expectLevels(g, {{154350, -5.0}});
 }
 
 TEST(CrossFadeRamp, DefaultLawAtNamedPositions) {
   CrossFadeRamp x;
   x.init(1024, static_cast<float>(kRate), 0.0f);
-  struct Point {
-    float position;
-    double dbA, dbB;  // -inf: silent
-  };
   const double silent = -INFINITY;
   // Between the positions the law is linear in dB: A rises from b at -0.8
   // to a at 0 and to 0 dB at +0.05; B mirrors it.
-  const Point points[] = {
+  const struct {
+    float position;
+    double dbA, dbB;
+  } points[] = {
       {0.0f, -1.0, -1.0},       {0.05f, 0.0, -1.0 - 39.0 / 0.8 * 0.05},
       {0.5f, 0.0, -25.375},     {0.8f, 0.0, -40.0},
       {0.8001f, 0.0, silent},   {1.0f, 0.0, silent},
@@ -200,13 +173,13 @@ TEST(CrossFadeRamp, DefaultLawAtNamedPositions) {
       {-0.05f, -3.4375, 0.0},   {-0.8f, -40.0, 0.0},
       {-0.81f, silent, 0.0},    {-1.0f, silent, 0.0},
   };
-  for (const Point& p : points) {
+  for (const auto& p : points) {
     x.gainOf(p.position);
     for (auto [gain, want, name] : {std::tuple{x.gainA, p.dbA, "A"}, std::tuple{x.gainB, p.dbB, "B"}}) {
+      // dB table interpolation: within 0.01 dB.
       if (std::isinf(want)) {
         EXPECT_EQ(gain, 0.0f) << name << " at " << p.position;
       } else {
-        // dB table interpolation: within 0.01 dB.
         EXPECT_NEAR(toDb(gain), want, 0.01) << name << " at " << p.position;
       }
     }
@@ -219,18 +192,16 @@ TEST(CrossFadeRamp, DefaultLawAtNamedPositions) {
   x.mix(a.data(), b.data(), out.data(), 1000);
   EXPECT_EQ(x.level, 1.0f);
   EXPECT_EQ(out[999], 1.0f);  // A alone
-}
 
-TEST(CrossFadeRamp, ZeroWidthCentre) {
-  // Only the position 0 itself is at a dB; just right of it A is at 0 dB.
-  CrossFadeRamp x;
+  // A zero-width centre: only the position 0 itself is at a dB; just right
+  // of it A is at 0 dB; halfway to |d| A is at (a + b) / 2.
   x.setCurve(-6.0f, -30.0f, 0.0f, -0.5f);
   x.gainOf(0.0f);
   EXPECT_NEAR(toDb(x.gainA), -6.0, 0.01);
   EXPECT_NEAR(toDb(x.gainB), -6.0, 0.01);
   x.gainOf(1e-6f);
   EXPECT_EQ(x.gainA, 1.0f);
-  x.gainOf(-0.25f);  // halfway to |d|: A at (a + b) / 2
+  x.gainOf(-0.25f);
   EXPECT_NEAR(toDb(x.gainA), -18.0, 0.01);
   EXPECT_EQ(x.gainB, 1.0f);
 }
@@ -276,8 +247,7 @@ TEST_F(FaderApi, CrossFadeRunsBothFadersThenTheLaw) {
   ASSERT_EQ(doCrossFade(h, a.data(), b.data(), out.data(), 4096), 1u);
   const float g1 = dbToGain(-1.0f), g6 = dbToGain(-6.0f);
   for (size_t i = 0; i < out.size(); ++i) {
-    const float fa = g6 * static_cast<float>(a[i] * kPcmToFloat);
-    const float fb = static_cast<float>(b[i] * kPcmToFloat);
+    const float fa = g6 * static_cast<float>(a[i] * kPcmToFloat), fb = static_cast<float>(b[i] * kPcmToFloat);
     ASSERT_EQ(out[i], floatToPcmScalar(g1 * fb + g1 * fa)) << i;
   }
   // Move to +1 within the next block; then A (through fader 0) plays alone.
@@ -300,8 +270,7 @@ TEST_F(FaderApi, ASetupRestartsTheTimelineAndKeepsTheCurve) {
   auto* e = reinterpret_cast<FaderEffect*>(h);
   EXPECT_EQ(e->capacityFrames, 2048u);
   for (FadeRamp& u : e->faderUnits) {
-    EXPECT_EQ(u.head, nullptr);
-    EXPECT_EQ(u.position, 0u);
+    EXPECT_TRUE(u.head == nullptr && u.position == 0u);
     EXPECT_EQ(u.frameOf(1.0f), 48000u);
   }
   for (CrossFadeRamp& u : e->crossUnits) {
@@ -320,9 +289,10 @@ TEST_F(FaderApi, ASetupRestartsTheTimelineAndKeepsTheCurve) {
 
 TEST_F(FaderApi, MisuseIsRefused) {
   h = initFader(64, 2, kRate, 0.0f, 0.0f, 0.0f);
-  ASSERT_NE(h, nullptr);
   DspEffect* other = initChorus(64, 2, kRate, 1, 10.0f, 0.0f, 0.0f, 50.0f, 100.0f);
-  ASSERT_NE(other, nullptr);
+  DspEffect* gone = initFader(64, 2, kRate, 0.0f, 0.0f, 0.0f);
+  ASSERT_TRUE(h && other && gone);
+  ASSERT_EQ(termFader(gone), 1u);
   test::Guarded<int16_t> out(128, 4321);
   const std::vector<int16_t> in(130, 1000);
   for (int32_t bad : {2, -1, 1000}) {
@@ -330,10 +300,18 @@ TEST_F(FaderApi, MisuseIsRefused) {
     EXPECT_EQ(setFaderAction(h, bad, 1.0f, 2.0f, -6.0f), 0u);
     EXPECT_EQ(delFaderAction(h, bad, 1.0f, 2.0f), 0u);
   }
-  EXPECT_EQ(out.get()[0], 0);
   EXPECT_EQ(doFade(h, 0, in.data(), out.get(), 260), 0u);  // 65 frames > 64
   EXPECT_EQ(doCrossFade(h, in.data(), nullptr, out.get(), 256), 0u);
   EXPECT_EQ(doCrossFade(h, in.data(), in.data(), out.get(), 260), 0u);
+  test::expectAllRefuse<DspEffect>(
+      {other, nullptr, gone}, [&](DspEffect* e) { return doFade(e, 0, in.data(), out.get(), 256); },
+      [&](DspEffect* e) { return doCrossFade(e, in.data(), in.data(), out.get(), 256); },
+      [](DspEffect* e) { return setFaderAction(e, 0, 1.0f, 2.0f, -6.0f); },
+      [](DspEffect* e) { return delFaderAction(e, 0, 1.0f, 2.0f); },
+      [](DspEffect* e) { return setCrossFaderAction(e, 1.0f, 2.0f, 1.0f); },
+      [](DspEffect* e) { return delCrossFaderAction(e, 1.0f, 2.0f); },
+      [](DspEffect* e) { return setCrossFaderCurve(e, -1.0f, -40.0f, 0.05f, 0.8f); },
+      [](DspEffect* e) { return termFader(e); });
   EXPECT_EQ(out.get()[0], 0);
   EXPECT_EQ(doFade(h, 0, nullptr, nullptr, 0), 1u);
   EXPECT_EQ(doCrossFade(h, nullptr, nullptr, nullptr, 0), 1u);
@@ -343,18 +321,7 @@ TEST_F(FaderApi, MisuseIsRefused) {
   EXPECT_EQ(setFaderAction(h, 0, 1.0f, 2.0f, INFINITY), 0u);
   EXPECT_EQ(setCrossFaderCurve(h, NAN, -40.0f, 0.05f, 0.8f), 0u);
   EXPECT_EQ(setFaderAction(h, 0, 1.0f, INFINITY, -6.0f), 1u);  // never ends
-  for (DspEffect* wrong : {other, static_cast<DspEffect*>(nullptr)}) {
-    EXPECT_EQ(doFade(wrong, 0, in.data(), out.get(), 256), 0u);
-    EXPECT_EQ(doCrossFade(wrong, in.data(), in.data(), out.get(), 256), 0u);
-    EXPECT_EQ(setFaderAction(wrong, 0, 1.0f, 2.0f, -6.0f), 0u);
-    EXPECT_EQ(delFaderAction(wrong, 0, 1.0f, 2.0f), 0u);
-    EXPECT_EQ(setCrossFaderAction(wrong, 1.0f, 2.0f, 1.0f), 0u);
-    EXPECT_EQ(delCrossFaderAction(wrong, 1.0f, 2.0f), 0u);
-    EXPECT_EQ(setCrossFaderCurve(wrong, -1.0f, -40.0f, 0.05f, 0.8f), 0u);
-    EXPECT_EQ(termFader(wrong), 0u);
-  }
   EXPECT_EQ(termChorus(other), 1u);
-  EXPECT_EQ(termFader(other), 0u);  // destroyed
   EXPECT_EQ(initFader(64, 2, kRate, NAN, 0.0f, 0.0f), nullptr);
   // A zero rate puts every time at frame 0: nothing can be scheduled, audio
   // passes at the initial level.
