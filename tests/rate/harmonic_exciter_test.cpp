@@ -29,11 +29,7 @@ double toneLevelDb(const std::vector<float>& x, size_t from, double hz) {
   return 20 * std::log10(2 * std::abs(s) / wsum + 1e-30);
 }
 
-std::vector<float> sine(double hz, size_t n, double amp = 0.5) {
-  std::vector<float> x(n);
-  for (size_t i = 0; i < n; ++i) x[i] = static_cast<float>(amp * std::sin(2 * kPi * hz * i / kRate));
-  return x;
-}
+std::vector<float> sine(double hz, size_t n, double amp = 0.5) { return dspfx::test::sineFloat(hz, kRate, n, amp); }
 
 // Runs x through the exciter in blocks of the given size.
 std::vector<float> run(HarmonicExciter& e, const std::vector<float>& x, uint32_t block, bool detect,
@@ -55,20 +51,22 @@ TEST(HarmonicExciterEdge, ScanFindsTheRiseAboveTheFloor) {
   std::vector<float> level(128, -50.0f);
   EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 127u);  // flat: no rise
 
-  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 107 ? -120.0f : -60.0f;
-  // The rise shows at bin 106 and is confirmed one bin lower.
-  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 105u);
-
-  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 86 ? -120.0f : -60.0f;
-  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 127u);  // confirmation would be bin 84
-  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 87 ? -120.0f : -60.0f;
-  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 85u);  // the lowest bin scanned
-
-  // 24 dB is not enough, 25 dB is.
-  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 100 ? -120.0f : -96.0f;
-  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 127u);
-  for (uint32_t k = 0; k < 128; ++k) level[k] = k >= 100 ? -120.0f : -95.0f;
-  EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), 98u);
+  // A step from below down to -120 dB at bin `from`.
+  const struct {
+    uint32_t from;
+    float below;
+    uint32_t edge;
+  } steps[] = {
+      {107, -60, 105},  // the rise shows at bin 106 and is confirmed one bin lower
+      {86, -60, 127},   // confirmation would be bin 84
+      {87, -60, 85},    // the lowest bin scanned
+      {100, -96, 127},  // 24 dB is not enough,
+      {100, -95, 98},   // 25 dB is
+  };
+  for (const auto& c : steps) {
+    for (uint32_t k = 0; k < 128; ++k) level[k] = k >= c.from ? -120.0f : c.below;
+    EXPECT_EQ(HarmonicExciter::bandEdgeBin(level.data(), 128), c.edge) << c.from << " " << c.below;
+  }
 
   // A dip resets the floor: the rise counts from the lowest level of the
   // falling stretch just above it (-110 dB here, not -120 dB).
@@ -110,43 +108,21 @@ TEST(HarmonicExciterEdge, MeasuresWhereTheSpectrumEnds) {
   EXPECT_LT(skirt, 20000 / 187.5 + 10);
 }
 
-TEST(HarmonicExciter, WithoutHarmonicsOrMixTheOutputIsTheDelayedInput) {
-  const auto x = sine(9000, 5000);
-  for (int32_t mode : {0, 1, 5}) {
-    const size_t delay = mode == 1 ? 16 : 8;  // other modes act as the fixed band
-    for (auto [harmonics, mix] : {std::pair{0.0f, 100.0f}, std::pair{0.6f, 0.0f}}) {
-      HarmonicExciter e;
-      ASSERT_TRUE(e.configure(512, kRate, harmonics, mix, 4000, mode, 16));
-      const auto y = run(e, x, 500, true);
-      for (size_t i = 0; i < y.size(); ++i) {
-        ASSERT_EQ(y[i], i < delay ? 0.0f : x[i - delay])
-            << "mode " << mode << " harmonics " << harmonics << " mix " << mix << " at " << i;
-      }
-    }
-  }
-}
-
 TEST(HarmonicExciter, AddsOddHarmonicsOfTheHighBandOnly) {
-  HarmonicExciter e;
-  ASSERT_TRUE(e.configure(1024, kRate, 0.5f, 100, 4000, 0, 16));
-  auto x = sine(6000, 8192, 0.5);
-  const auto y = run(e, x, 1024, false);
+  auto excite = [](double hz, float mix, uint32_t split) {
+    HarmonicExciter e;
+    EXPECT_TRUE(e.configure(1024, kRate, 0.5f, mix, split, 0, 16));
+    return run(e, sine(hz, 8192, 0.5), 1024, false);
+  };
+  const auto y = excite(6000, 100, 4000);
   // The curve is odd: the third harmonic appears, the second does not
   // (float rounding only).
   EXPECT_GT(toneLevelDb(y, 64, 18000), -40.0);
   EXPECT_LT(toneLevelDb(y, 64, 12000), -100.0);
   // A tone far below the split frequency is left almost alone.
-  HarmonicExciter low;
-  ASSERT_TRUE(low.configure(1024, kRate, 0.5f, 100, 12000, 0, 16));
-  x = sine(1000, 8192, 0.5);
-  const auto z = run(low, x, 1024, false);
-  EXPECT_LT(toneLevelDb(z, 64, 3000), -80.0);
+  EXPECT_LT(toneLevelDb(excite(1000, 100, 12000), 64, 3000), -80.0);
   // Mix scales the added signal linearly: 50 % is 6 dB below 100 %.
-  HarmonicExciter half;
-  ASSERT_TRUE(half.configure(1024, kRate, 0.5f, 50, 4000, 0, 16));
-  x = sine(6000, 8192, 0.5);
-  const auto h = run(half, x, 1024, false);
-  EXPECT_NEAR(toneLevelDb(h, 64, 18000), toneLevelDb(y, 64, 18000) - 20 * std::log10(2.0), 0.01);
+  EXPECT_NEAR(toneLevelDb(excite(6000, 50, 4000), 64, 18000), toneLevelDb(y, 64, 18000) - 20 * std::log10(2.0), 0.01);
 }
 
 TEST(HarmonicExciter, EdgeFilterActsInTheAdaptiveModeOnly) {

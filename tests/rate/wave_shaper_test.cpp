@@ -3,23 +3,15 @@
 
 #include <cmath>
 #include <limits>
-#include <random>
 #include <vector>
 
+#include "common/test_support.h"
 #include "rate/wave_shaper.h"
 
 namespace {
 
 using dspfx::TransferPoint;
 using dspfx::WaveShaper;
-
-std::vector<float> noise(size_t n, float range, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::uniform_real_distribution<float> d(-range, range);
-  std::vector<float> v(n);
-  for (auto& x : v) x = d(gen);
-  return v;
-}
 
 // (0,0) first, (1,1) flat last, x strictly rising inside the box, every
 // slope the difference quotient to the next point.
@@ -45,7 +37,7 @@ TEST(WaveShaper, ZeroHarmonicsIsTheExactIdentity) {
   s.build(0.0f);
   expectWellFormed(s, 0);
   EXPECT_EQ(s.count, 65u);
-  const auto x = noise(5000, 1.0f, 1);
+  const auto x = dspfx::test::noiseFloat(5000, 1);
   std::vector<float> y(x.size());
   s.apply(x.data(), y.data(), 5000);
   EXPECT_EQ(x, y);  // so the harmonic signal, shaped minus unshaped, is exactly 0
@@ -94,7 +86,7 @@ TEST(WaveShaper, ShapesOddlyWithAHardLimitAtOne) {
 }
 
 TEST(WaveShaper, CursorCarriesAcrossBlocksWithoutChangingResults) {
-  const auto x = noise(3000, 1.2f, 9);
+  const auto x = dspfx::test::noiseFloat(3000, 9, 1.2f);
   WaveShaper whole, split;
   whole.build(0.4f);
   split.build(0.4f);
