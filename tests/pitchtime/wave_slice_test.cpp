@@ -66,13 +66,11 @@ TEST(WaveSlice, SilenceAndCancellingChannelsGiveNoSlices) {
   DspEffect* s = initWaveSlice(kBlock, 2, kRate, -20.0f, -40.0f, 10.0f, 0.05f);
   ASSERT_NE(s, nullptr);
   const Signal tone = Signal().add(0.2, 0.0).add(0.5, 0.5);
-  std::vector<int16_t> stereo(2 * kBlock);
+  std::vector<int16_t> negated(tone.pcm.size());
+  for (size_t i = 0; i < negated.size(); ++i) negated[i] = static_cast<int16_t>(-tone.pcm[i]);
+  const std::vector<int16_t> stereo = dspfx::test::interleave(tone.pcm, negated);
   for (uint32_t at = 0; at + kBlock <= tone.frames(); at += kBlock) {
-    for (uint32_t i = 0; i < kBlock; ++i) {
-      stereo[2 * i] = tone.pcm[at + i];
-      stereo[2 * i + 1] = static_cast<int16_t>(-tone.pcm[at + i]);
-    }
-    ASSERT_EQ(doWaveSlice(s, stereo.data(), 4 * kBlock), 1u);
+    ASSERT_EQ(doWaveSlice(s, stereo.data() + 2 * at, 4 * kBlock), 1u);
   }
   EXPECT_EQ(stopWaveSlice(s), 0u);
   EXPECT_EQ(termWaveSlice(s), 1u);
@@ -172,20 +170,20 @@ TEST(WaveSlice, MisuseIsRefused) {
   EXPECT_EQ(stopWaveSlice(odd), 0u);
 
   DspEffect* h = standardSlicer();
+  DspEffect* gone = standardSlicer();
   DspEffect* fft = initFft(256, 1, 1, 120);
-  ASSERT_TRUE(h && fft);
+  ASSERT_TRUE(h && gone && fft);
+  ASSERT_EQ(termWaveSlice(gone), 1u);
   std::vector<int16_t> pcm(2 * kBlock + 2, 1000);
   EXPECT_EQ(doWaveSlice(h, pcm.data(), 2 * kBlock + 2), 0u);  // above capacity
   EXPECT_EQ(doWaveSlice(h, nullptr, 2), 0u);
   EXPECT_EQ(doWaveSlice(h, nullptr, 0), 1u);
-  EXPECT_EQ(doWaveSlice(fft, pcm.data(), 2), 0u);
-  EXPECT_EQ(getWaveSlice(fft, 0), nullptr);
-  EXPECT_EQ(stopWaveSlice(fft), 0u);
-  EXPECT_EQ(termWaveSlice(fft), 0u);
+  dspfx::test::expectAllRefuse<DspEffect>(
+      {fft, nullptr, gone}, [&](DspEffect* e) { return doWaveSlice(e, pcm.data(), 2); },
+      [](DspEffect* e) { return getWaveSlice(e, 0); }, [](DspEffect* e) { return stopWaveSlice(e); },
+      [](DspEffect* e) { return termWaveSlice(e); });
   EXPECT_EQ(termFft(h), 0u);
-  EXPECT_EQ(stopWaveSlice(nullptr), 0u);
   EXPECT_EQ(termWaveSlice(h) + termWaveSlice(odd) + termFft(fft), 3u);
-  EXPECT_EQ(termWaveSlice(h), 0u);
 }
 
 }  // namespace
