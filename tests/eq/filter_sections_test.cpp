@@ -186,10 +186,7 @@ TEST(FirBandFilter, MatchesDirectConvolutionForAnyBlockingAndKeepsItsLineOnGainC
   ASSERT_TRUE(f.allocate(8));
   const float gains[8] = {3, -2, 0, 5, -6, 1, 0, 2};
   f.designAll(gains, -1.5f);
-  std::mt19937 rng(11);
-  std::uniform_real_distribution<float> u(-1, 1);
-  std::vector<float> x(2000);
-  for (float& v : x) v = u(rng);
+  const std::vector<float> x = noiseFloat(2000, 11);
   std::vector<float> y(x.size());
   // Block sizes below, at and across the internal chunk and the 8-tap unroll.
   size_t at = 0;

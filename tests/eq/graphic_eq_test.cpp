@@ -132,11 +132,15 @@ TEST(GraphicEq, EmptyLayoutMisuseAndForeignHandles) {
   EXPECT_EQ(doGraphicEQ(silent, nullptr, nullptr, 0), 1u);
   const float gain = 0.0f;
   DspEffect* shelf = initShelvingEQ(32, 2, 44100, 1, &gain, 0.0f);
-  EXPECT_EQ(remakeGraphicEQBand(shelf, 0, 1.0f, 0.1f, 0.2f), 0u);  // another family
-  EXPECT_EQ(termGraphicEQ(shelf), 0u);
-  EXPECT_EQ(termShelvingEQ(shelf), 1u);
-  EXPECT_EQ(termGraphicEQ(silent), 1u);
-  EXPECT_EQ(setGraphicEQMasterGain(silent, 1.0f), 0u);  // stale
+  DspEffect* gone = initGraphicEQ(32, 2, 44100, 1, &band, 0.0f);
+  ASSERT_TRUE(shelf && gone);
+  ASSERT_EQ(termGraphicEQ(gone), 1u);
+  expectAllRefuse<DspEffect>({nullptr, shelf, gone}, [&](DspEffect* e) { return doGraphicEQ(e, in.data(), out.get(), 8); },
+                             [](DspEffect* e) { return setGraphicEQGain(e, 0, 1.0f); },
+                             [](DspEffect* e) { return setGraphicEQMasterGain(e, 1.0f); },
+                             [](DspEffect* e) { return remakeGraphicEQBand(e, 0, 1.0f, 0.1f, 0.2f); },
+                             [](DspEffect* e) { return termGraphicEQ(e); });
+  EXPECT_EQ(termShelvingEQ(shelf) + termGraphicEQ(silent), 2u);
 }
 
 // Degenerate designs (zeros or poles on the unit circle, NaN, infinities)

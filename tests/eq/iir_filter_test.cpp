@@ -127,13 +127,11 @@ TEST(IirFilter, MisuseLeavesEverythingUntouched) {
   EXPECT_EQ(out[2], 77);
 
   DspEffect* other = initResampler(64, 2, 2, 44100, 48000, 0, 60.0f, 60.0f, 1);
-  EXPECT_EQ(doIirFilter(other, in.data(), out.data(), 16), 0u);
-  EXPECT_EQ(termIirFilter(other), 0u);
+  ASSERT_EQ(termIirFilter(h), 1u);
+  test::expectAllRefuse<DspEffect>({nullptr, other, h},
+                                   [&](DspEffect* e) { return doIirFilter(e, in.data(), out.data(), 16); },
+                                   [](DspEffect* e) { return termIirFilter(e); });
   EXPECT_EQ(termResampler(other), 1u);
-  EXPECT_EQ(termIirFilter(nullptr), 0u);
-  EXPECT_EQ(termIirFilter(h), 1u);
-  EXPECT_EQ(termIirFilter(h), 0u);  // already destroyed
-  EXPECT_EQ(doIirFilter(h, in.data(), out.data(), 16), 0u);
 }
 
 }  // namespace
