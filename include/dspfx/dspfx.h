@@ -98,14 +98,15 @@ DSPFX_API uint32_t fastmemGetAllocatedSize(void) DSPFX_NOEXCEPT;
 DSPFX_API void dspEnableMmx(int32_t enable) DSPFX_NOEXCEPT;
 DSPFX_API void dspEnable3dnow(int32_t enable) DSPFX_NOEXCEPT;
 DSPFX_API void dspEnableSse(int32_t enable) DSPFX_NOEXCEPT;
-/** Converts count floats in PCM scale (+-32767.0) to 16-bit samples,
- *  clamping (NaN becomes 32767) and truncating toward zero. Returns the bytes
+/** Converts count floats in PCM scale (+-32767.0) to 16-bit samples. The
+ *  scalar form clamps (NaN becomes 32767) and truncates toward zero; with SSE
+ *  enabled values round to nearest and saturate to -32768 ... 32767 (NaN
+ *  becomes -32768), with 3DNow! they truncate and saturate. Returns the bytes
  *  written (count * 2), 0 when a pointer is null. */
 DSPFX_API uint32_t dspPcmEncode(const float* in, int16_t* out, uint32_t count) DSPFX_NOEXCEPT;
 /** Kept for compatibility: does nothing and returns 0. */
 DSPFX_API uint32_t dspPcmDecode(void) DSPFX_NOEXCEPT;
 
-/* @@section chain@@ */
 /* ======================================================================
  * Processing chain
  *
@@ -154,7 +155,6 @@ DSPFX_API uint32_t dspSendFloat(DspChain* chain, const float* in, float* out, ui
 /** Destroys the chain and its effects; null and invalid chains are ignored. */
 DSPFX_API void dspDestroy(DspChain* chain) DSPFX_NOEXCEPT;
 
-/* @@section eq@@ */
 
 /* ----------------------------------------------------------------------
  * ShelvingEQ: N bands of equal width from 0 Hz to half the sample rate,
@@ -232,7 +232,6 @@ DSPFX_API uint32_t remakeGraphicEQBand(DspEffect* handle, uint32_t band, float f
 /** Destroys the equaliser. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termGraphicEQ(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section iir@@ */
 /* ======================================================================
  * IIR filter
  *
@@ -256,7 +255,6 @@ DSPFX_API uint32_t doIirFilter(DspEffect* handle, const int16_t* in, int16_t* ou
 /** Destroys the filter. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termIirFilter(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section fade@@ */
 /* ======================================================================
  * Fader and cross-fader (one object: two faders and one cross-fader)
  *
@@ -313,7 +311,6 @@ DSPFX_API uint32_t setCrossFaderCurve(DspEffect* fader, float a, float b, float 
 /** Destroys the fader: 1; 0 for an invalid handle or one owned by a chain. */
 DSPFX_API uint32_t termFader(DspEffect* fader) DSPFX_NOEXCEPT;
 
-/* @@section resampler@@ */
 /* ======================================================================
  * Resampler
  *
@@ -352,7 +349,6 @@ DSPFX_API uint32_t getResamplerDstSize(DspEffect* handle, uint32_t size) DSPFX_N
 /** Destroys the resampler. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termResampler(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section hqups@@ */
 /* ======================================================================
  * High-quality upsampler (Hqups)
  *
@@ -411,7 +407,6 @@ DSPFX_API uint32_t getHqupsSrcSize(DspEffect* handle, uint32_t frames) DSPFX_NOE
 /** Destroys the upsampler: 1, or 0 for an invalid or chain-owned handle. */
 DSPFX_API uint32_t termHqups(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section stretch@@ */
 
 /* ----------------------------------------------------------------------
  * Stretch: granular time stretch. Each block comes out 2^(-scale/1000)
@@ -453,7 +448,6 @@ DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) DSPFX_NOE
 /** Destroys the stretcher. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termStretch(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section pitchshift@@ */
 
 /* ----------------------------------------------------------------------
  * PitchShift: granular pitch shift by up to an octave either way; every
@@ -497,7 +491,6 @@ DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) DS
  *  for a bad handle. */
 DSPFX_API uint32_t termPitchShift(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section chorus@@ */
 /* ======================================================================
  * Chorus
  *
@@ -536,7 +529,6 @@ DSPFX_API uint32_t setChorusDelaytime(DspEffect* chorus, float delaytime) DSPFX_
 /** Destroys the chorus: 1; 0 for an invalid handle or one owned by a chain. */
 DSPFX_API uint32_t termChorus(DspEffect* chorus) DSPFX_NOEXCEPT;
 
-/* @@section waveslice@@ */
 /* ----------------------------------------------------------------------
  * WaveSlice: cuts a stream into slices at its attacks. It follows the
  * envelope of the mono-mixed input (1 ms peak hold, 33 Hz smoothing), opens
@@ -586,7 +578,6 @@ DSPFX_API uint32_t stopWaveSlice(DspEffect* handle) DSPFX_NOEXCEPT;
 /** Destroys the slicer and all its records. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termWaveSlice(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section analysis@@ */
 /* ----------------------------------------------------------------------
  * Analysers: Fft, FftAnalyze and EnvAnalyze. They produce no audio; their
  * results go to a float array of the caller's. Spectra hold fftSize/2
@@ -647,7 +638,6 @@ DSPFX_API uint32_t termFft(DspEffect* handle) DSPFX_NOEXCEPT;
 DSPFX_API uint32_t termFftAnalyze(DspEffect* handle) DSPFX_NOEXCEPT;
 DSPFX_API uint32_t termEnvAnalyze(DspEffect* handle) DSPFX_NOEXCEPT;
 
-/* @@section wavefile@@ */
 /* ======================================================================
  * Wave files
  *
