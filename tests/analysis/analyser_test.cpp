@@ -166,15 +166,21 @@ TEST(Analysers, FamiliesRefuseEachOtherAndMisuse) {
   DspEffect* fft = initFft(256, 1, 1, 100);
   DspEffect* sliding = initFftAnalyze(256, 1, 256, 512);
   DspEffect* env = initEnvAnalyze(256, 1, 44100);
-  ASSERT_TRUE(fft && sliding && env);
+  DspEffect* gone = initFft(256, 1, 1, 100);
+  DspEffect* other = initIirFilter(256, 1, 44100, 2, 1000.0f, 0);
+  ASSERT_TRUE(fft && sliding && env && gone && other);
+  ASSERT_EQ(termFft(gone), 1u);
   std::vector<int16_t> pcm(512, 100);
   Guarded<float> out(256, kGuard);
-  EXPECT_EQ(doFftAnalyze(fft, pcm.data(), out.get(), 512), 0u);
-  EXPECT_EQ(doEnvAnalyze(fft, pcm.data(), out.get(), 512), 0u);
-  EXPECT_EQ(doFft(sliding, pcm.data(), out.get(), 512), 0u);
-  EXPECT_EQ(doFft(env, pcm.data(), out.get(), 512), 0u);
+  using Do = uint32_t (*)(DspEffect*, const int16_t*, float*, uint32_t);
+  auto refused = [&](std::initializer_list<DspEffect*> bad, Do call) {
+    dspfx::test::expectAllRefuse<DspEffect>(bad, [&](DspEffect* e) { return call(e, pcm.data(), out.get(), 512); });
+  };
+  refused({nullptr, gone, sliding, env}, doFft);
+  refused({nullptr, gone, fft, env}, doFftAnalyze);
+  refused({nullptr, gone, fft, sliding}, doEnvAnalyze);
+  dspfx::test::expectAllRefuse<DspEffect>({nullptr, gone, other}, termFft, termFftAnalyze, termEnvAnalyze);
   EXPECT_EQ(out.data[0], 0.0f);  // nothing written
-  EXPECT_EQ(doFft(nullptr, pcm.data(), out.get(), 512), 0u);
   EXPECT_EQ(doFft(fft, pcm.data(), nullptr, 512), 0u);
   EXPECT_EQ(doFft(fft, nullptr, out.get(), 512), 0u);
   EXPECT_EQ(doFft(fft, pcm.data(), out.get(), 514), 0u);  // 257 frames > 256
@@ -185,11 +191,8 @@ TEST(Analysers, FamiliesRefuseEachOtherAndMisuse) {
   EXPECT_TRUE(out.intact());
 
   // One destroy function under three names: any of them takes any analyser.
-  EXPECT_EQ(termEnvAnalyze(fft), 1u);
-  EXPECT_EQ(termFft(fft), 0u);  // already gone
-  EXPECT_EQ(termFft(sliding), 1u);
-  EXPECT_EQ(termFftAnalyze(env), 1u);
-  EXPECT_EQ(termFft(nullptr), 0u);
+  EXPECT_EQ(termEnvAnalyze(fft) + termFft(sliding) + termFftAnalyze(env), 3u);
+  EXPECT_EQ(termIirFilter(other), 1u);
 }
 
 TEST(Analysers, ChainReformatKeepsTheTransformFed) {

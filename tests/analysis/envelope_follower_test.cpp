@@ -28,7 +28,8 @@ std::vector<float> smoothed(std::vector<float> peak, float rate) {
 }
 
 TEST(EnvelopeFollower, WindowIsOneMillisecondAtLeastOneSample) {
-  const std::pair<float, uint32_t> cases[] = {{44100.0f, 44}, {48000.0f, 48}, {8000.0f, 8}, {500.0f, 1}};
+  // Truncated: 44.999 samples are 44.
+  const std::pair<float, uint32_t> cases[] = {{44100.0f, 44}, {44999.0f, 44}, {48000.0f, 48}, {8000.0f, 8}, {500.0f, 1}};
   for (auto [rate, window] : cases) {
     EnvelopeFollower f;
     ASSERT_TRUE(f.setup(64, rate, 2, 33.0f, 1.0f, false, 1.0f));

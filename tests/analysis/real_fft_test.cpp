@@ -2,10 +2,10 @@
 
 #include <cmath>
 #include <complex>
-#include <random>
 #include <vector>
 
 #include "analysis/real_fft.h"
+#include "common/test_support.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ using dspfx::kFftWorkInts;
 using dspfx::realFft;
 using Spectrum = std::vector<std::complex<double>>;
 
-constexpr double kPi = 3.14159265358979323846;
+using dspfx::test::kPi;
 constexpr double kFloatEps = 5.9604644775390625e-8;  // 2^-24
 
 struct FftAreas {
@@ -26,13 +26,7 @@ struct FftAreas {
   }
 };
 
-std::vector<float> randomSignal(size_t n, uint32_t seed) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> dist(-1.0f, 1.0f);
-  std::vector<float> x(n);
-  for (float& v : x) v = dist(rng);
-  return x;
-}
+std::vector<float> randomSignal(size_t n, uint32_t seed) { return dspfx::test::noiseFloat(n, seed); }
 
 // Bin k of sum x[j] e^{+2 pi i j k / n}, in double.
 std::complex<double> dftBin(const std::vector<float>& x, size_t k) {

@@ -4,13 +4,14 @@
 #include <vector>
 
 #include "analysis/spectrum_frame.h"
+#include "common/test_support.h"
 
 namespace {
 
 using dspfx::BlockSpectrumFrame;
 using dspfx::SpectrumFrame;
 
-constexpr double kPi = 3.14159265358979323846;
+using dspfx::test::kPi;
 
 std::vector<float> ramp(size_t n, float start) {
   std::vector<float> v(n);
