@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/test_support.h"
 #include "wave_test_files.h"
 
 namespace {
@@ -109,24 +110,18 @@ TEST_F(WavefileBadFiles, DeadForeignAndWrongKindHandlesAreRefused) {
   termWavefileOut(deadOut);
   int foreign[16] = {};
   uint8_t buf[8] = {};
-  for (WavefileIn* bad : {static_cast<WavefileIn*>(nullptr), deadIn,
-                          reinterpret_cast<WavefileIn*>(foreign), reinterpret_cast<WavefileIn*>(writer)}) {
-    EXPECT_EQ(getFormatWavefileIn(bad), nullptr);
-    EXPECT_EQ(getHeaderWavefileIn(bad), nullptr);
-    EXPECT_EQ(readWavefileIn(bad, buf, 4), 0);
-    EXPECT_EQ(readWavefileIn(bad, nullptr, 4), 0);
-    EXPECT_EQ(seekWavefileIn(bad, 0, 0), 0);
-    EXPECT_EQ(timeSeekWavefileIn(bad, 0.0f, 0), 0);
-    EXPECT_EQ(bufSizeExtendWavefileIn(bad, 4), nullptr);
-    termWavefileIn(bad);
-  }
-  for (WavefileOut* bad : {static_cast<WavefileOut*>(nullptr), deadOut,
-                           reinterpret_cast<WavefileOut*>(foreign), reinterpret_cast<WavefileOut*>(live)}) {
-    EXPECT_EQ(writeWavefileOut(bad, buf, 4), 0);
-    EXPECT_EQ(flushWavefileOut(bad), 0u);
-    EXPECT_EQ(getFormatWavefileOut(bad), nullptr);
-    EXPECT_EQ(termWavefileOut(bad), 0u);
-  }
+  const auto badIns = {static_cast<WavefileIn*>(nullptr), deadIn, reinterpret_cast<WavefileIn*>(foreign),
+                       reinterpret_cast<WavefileIn*>(writer)};
+  expectAllRefuse<WavefileIn>(
+      badIns, getFormatWavefileIn, getHeaderWavefileIn, [&](WavefileIn* r) { return readWavefileIn(r, buf, 4); },
+      [](WavefileIn* r) { return readWavefileIn(r, nullptr, 4); }, [](WavefileIn* r) { return seekWavefileIn(r, 0, 0); },
+      [](WavefileIn* r) { return timeSeekWavefileIn(r, 0.0f, 0); },
+      [](WavefileIn* r) { return bufSizeExtendWavefileIn(r, 4); });
+  for (WavefileIn* bad : badIns) termWavefileIn(bad);  // no result: the live objects below must be intact
+  expectAllRefuse<WavefileOut>(
+      {nullptr, deadOut, reinterpret_cast<WavefileOut*>(foreign), reinterpret_cast<WavefileOut*>(live)},
+      [&](WavefileOut* w) { return writeWavefileOut(w, buf, 4); }, flushWavefileOut, getFormatWavefileOut,
+      termWavefileOut);
   // Missing bytes and empty or negative counts write nothing either.
   EXPECT_EQ(writeWavefileOut(writer, nullptr, 4), 0);
   EXPECT_EQ(writeWavefileOut(writer, buf, 0), 0);

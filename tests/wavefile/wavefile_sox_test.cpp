@@ -65,13 +65,7 @@ TEST_F(WavefileSox, FileWrittenBySoxReadsAsItsRawSamples) {
 }
 
 TEST_F(WavefileSox, FileWeWriteIsAcceptedBySox) {
-  WavefileFormat f{};
-  f.formatTag = 1;
-  f.channels = 1;
-  f.samplesPerSec = 16000;
-  f.avgBytesPerSec = 32000;
-  f.blockAlign = 2;
-  f.bitsPerSample = 16;
+  const WavefileFormat f{1, 1, 16000, 32000, 2, 16, 0};
   const std::vector<int16_t> pcm = sinePcm(500, 16000, 8001, 1);
   const std::string wav = path("ours.wav"), raw = path("ours.raw");
   WavefileOut* w = initWavefileOut(wav.c_str(), &f);
