@@ -158,9 +158,6 @@ struct Fx {
 struct Chain {
   DspChain* h = nullptr;
   uint32_t frames = 0, ch = 1, rate = 0;
-  double prevRatio = 0;      // dspGetDstSize ratio seen at the last send
-  double blockRatio = 0;     // ... at the last send of a block that fitted
-  bool adjusted = true;
 };
 
 struct Reader {
@@ -215,6 +212,8 @@ class Interpreter {
 
   void run() {
     const uint32_t start = fastmemGetAllocatedSize();
+    // Every run starts from the same state: no file left by an earlier one.
+    for (const std::string& f : scratch().files) std::remove(f.c_str());
     for (int step = 0; step < 256 && !in_.done(); ++step) {
       const uint8_t op = in_.u8() % 20;
       StepTimer timer(op);
@@ -846,7 +845,6 @@ class Interpreter {
     }
     require(r == before || r == before + 1);
     if (r == before + 1) f->chain = ci;
-    c->adjusted = true;
     // Every member is reachable by index, and nothing else is.
     for (uint32_t i = 0; i < r; ++i) {
       DspEffect* m = dspGetHandle(c->h, i);
@@ -868,7 +866,6 @@ class Interpreter {
     c->rate = in_.rate();
     dspAdjust(c->h, c->frames, c->ch, c->rate);
     TRACE("chain %p adjust frames=%u ch=%u rate=%u\n", static_cast<void*>(c->h), c->frames, c->ch, c->rate);
-    c->adjusted = true;
     observed = dspGetDstRate(c->h) + dspGetDstChannels(c->h);
   }
 
@@ -885,17 +882,23 @@ class Interpreter {
     else frames = 1 + in_.below(std::max<uint32_t>(1, std::min<uint32_t>({c->frames, 8192u, chainBlockLimit(ci)})));
     if (frames > (1u << 17)) return;
     // Output size from the chain's own queries. A stretch applies a new
-    // scale one block late, so its previous ratio may still be in force.
+    // scale one block late and the host cannot tell which blocks it counted
+    // inside a chain, so each stretch member is bounded by the largest ratio
+    // any scale gives (2^2) instead of its ratio now.
     const uint32_t probe = 1u << 16;
     const double ratioNow = dspGetDstSize(c->h, probe) / double(probe);
-    double ratio = std::max({ratioNow, c->prevRatio, c->blockRatio});
-    bool stretchInside = false;
-    for (const Fx& f : fx_) stretchInside |= f.chain == ci && f.fam == kStretch;
-    if (stretchInside && c->adjusted) ratio *= 4;
+    double ratio = ratioNow;
+    for (const Fx& f : fx_) {
+      if (f.chain != ci || f.fam != kStretch) continue;
+      const double own = getStretchDstSize(f.h, probe) / double(probe);
+      ratio = own > 0 ? ratio / own * 4 : ratio * 4;
+    }
     const uint32_t outCh = dspGetDstChannels(c->h) == 2 ? 2 : 1;
     const double dst = std::max<double>(dspGetDstSize(c->h, frames), frames * ratio) + 2;
     if (dst > (1 << 22)) return;
     const size_t outSamples = static_cast<size_t>(dst) * outCh;
+    TRACE("chain %p send float=%d frames=%u: ratio now %.9g, bound %.9g, out %zu samples\n",
+          static_cast<void*>(c->h), isFloat, frames, ratioNow, ratio, outSamples);
     uint32_t r;
     if (isFloat) {
       std::vector<float> input(size_t{frames} * inCh);
@@ -912,11 +915,8 @@ class Interpreter {
       r = dspSend(c->h, input.data(), out.data(), bytes);
       require(r <= out.size() * 2);
     }
-    TRACE("chain %p send float=%d frames=%u out=%zu -> %u\n", static_cast<void*>(c->h), isFloat, frames, outSamples, r);
+    TRACE("  -> %u\n", r);
     if (frames > c->frames && chainCount(ci) > 0) require(r == 0);
-    c->prevRatio = ratioNow;
-    if (frames > 0 && frames <= c->frames) c->blockRatio = ratioNow;
-    c->adjusted = false;
   }
 
   void forgetChainMembers(int ci) {
