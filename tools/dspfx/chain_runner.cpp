@@ -13,7 +13,7 @@ ChainRunner::ChainRunner(const AudioFormat& in, uint32_t blockFrames, uint64_t t
   for (size_t i = 0; i < effects.size(); ++i) {
     DspEffect* e = makeEffect(effects[i], f);
     if (dspAdd(chain_.get(), e, static_cast<uint32_t>(i)) != i + 1) {
-      throw FileError(std::string(effects[i].spec->name) + ": could not be added to the chain");
+      throw FileError(std::string(effects[i].info->name) + ": could not be added to the chain");
     }
     scheduleEffect(effects[i], e, f);
     f.frames = dspGetDstSize(chain_.get(), blockFrames);

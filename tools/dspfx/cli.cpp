@@ -17,15 +17,15 @@ double parseNumber(const std::string& text, const std::string& what) {
   return v;
 }
 
-EffectArg parseEffect(const std::string& text, const std::vector<EffectSpec>& table) {
+EffectArg parseEffect(const std::string& text, const std::vector<EffectInfo>& table) {
   const size_t colon = text.find(':');
   const std::string name = text.substr(0, colon);
   EffectArg arg;
-  for (const EffectSpec& s : table) {
-    if (name == s.name) arg.spec = &s;
+  for (const EffectInfo& s : table) {
+    if (name == s.name) arg.info = &s;
   }
-  if (!arg.spec) throw UsageError("unknown effect '" + name + "' (see: dspfx help effects)");
-  for (const ParamSpec& p : arg.spec->params) arg.values[p.name] = p.def;
+  if (!arg.info) throw UsageError("unknown effect '" + name + "' (see: dspfx help effects)");
+  for (const ParamInfo& p : arg.info->params) arg.values[p.name] = p.def;
   if (colon == std::string::npos) return arg;
   size_t pos = colon + 1;
   while (pos <= text.size()) {
@@ -37,15 +37,15 @@ EffectArg parseEffect(const std::string& text, const std::vector<EffectSpec>& ta
     const size_t eq = item.find('=');
     if (eq == std::string::npos) throw UsageError(name + ": '" + item + "' should be key=value");
     const std::string key = item.substr(0, eq);
-    const ParamSpec* spec = nullptr;
-    for (const ParamSpec& p : arg.spec->params) {
-      if (key == p.name) spec = &p;
+    const ParamInfo* param = nullptr;
+    for (const ParamInfo& p : arg.info->params) {
+      if (key == p.name) param = &p;
     }
-    if (!spec) throw UsageError(name + ": unknown parameter '" + key + "' (see: dspfx help " + name + ")");
+    if (!param) throw UsageError(name + ": unknown parameter '" + key + "' (see: dspfx help " + name + ")");
     const double v = parseNumber(item.substr(eq + 1), name + "." + key);
-    if (v < spec->min || v > spec->max) {
+    if (v < param->min || v > param->max) {
       char range[96];
-      std::snprintf(range, sizeof range, "%g ... %g %s", spec->min, spec->max, spec->unit);
+      std::snprintf(range, sizeof range, "%g ... %g %s", param->min, param->max, param->unit);
       throw UsageError(name + "." + key + " = " + item.substr(eq + 1) + " is outside " + range);
     }
     arg.values[key] = v;
@@ -53,9 +53,9 @@ EffectArg parseEffect(const std::string& text, const std::vector<EffectSpec>& ta
   return arg;
 }
 
-std::string effectHelp(const EffectSpec& spec) {
-  std::string out = std::string(spec.name) + ": " + spec.summary + "\n";
-  for (const ParamSpec& p : spec.params) {
+std::string effectHelp(const EffectInfo& info) {
+  std::string out = std::string(info.name) + ": " + info.summary + "\n";
+  for (const ParamInfo& p : info.params) {
     char line[256];
     std::snprintf(line, sizeof line, "  %-10s %-8s %8g ... %-8g default %-8g %s\n", p.name, p.unit, p.min,
                   p.max, p.def, p.help);

@@ -19,30 +19,30 @@ struct FileError : std::runtime_error {
 
 // One parameter of an effect: described once, used by the parser, the range
 // check and the help text.
-struct ParamSpec {
+struct ParamInfo {
   const char* name;
   const char* unit;
   double min, max, def;
   const char* help;
 };
 
-struct EffectSpec {
+struct EffectInfo {
   const char* name;
   const char* summary;
-  std::vector<ParamSpec> params;
+  std::vector<ParamInfo> params;
 };
 
 // name or name:key=value,key=value with every value checked against its
 // table; unknown keys and out-of-range values are usage errors.
 struct EffectArg {
-  const EffectSpec* spec = nullptr;
+  const EffectInfo* info = nullptr;
   std::map<std::string, double> values;
   double operator[](const std::string& key) const { return values.at(key); }
 };
 
-EffectArg parseEffect(const std::string& text, const std::vector<EffectSpec>& table);
+EffectArg parseEffect(const std::string& text, const std::vector<EffectInfo>& table);
 double parseNumber(const std::string& text, const std::string& what);
-std::string effectHelp(const EffectSpec& spec);
+std::string effectHelp(const EffectInfo& info);
 
 struct GlobalOptions {
   uint32_t blockFrames = 4096;

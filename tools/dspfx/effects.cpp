@@ -7,8 +7,8 @@ namespace dspfx::tool {
 
 const float kGeqCentres[10] = {31.25f, 62.5f, 125, 250, 500, 1000, 2000, 4000, 8000, 16000};
 
-const std::vector<EffectSpec>& effectTable() {
-  static const std::vector<EffectSpec> table = {
+const std::vector<EffectInfo>& effectTable() {
+  static const std::vector<EffectInfo> table = {
       {"resample", "sample-rate conversion",
        {{"rate", "Hz", 1000, 384000, 48000, "output sample rate"},
         {"cubic", "0/1", 0, 1, 1, "1: four-point cubic interpolation, 0: linear"},
@@ -89,7 +89,7 @@ std::vector<GraphicEqBand> geqBands(const float gainsDb[10], uint32_t rate) {
 
 namespace {
 
-std::string name(const EffectArg& a) { return a.spec->name; }
+std::string name(const EffectArg& a) { return a.info->name; }
 
 DspEffect* refuse(const EffectArg& a, const std::string& why) {
   throw UsageError(name(a) + ": " + why);

@@ -9,7 +9,7 @@
 
 namespace dspfx::tool {
 
-const std::vector<EffectSpec>& effectTable();
+const std::vector<EffectInfo>& effectTable();
 
 struct StreamFormat {
   uint32_t frames;    // block capacity

@@ -33,10 +33,10 @@ int help(const std::vector<std::string>& args) {
     return 0;
   }
   if (args[0] == "effects") {
-    for (const EffectSpec& s : effectTable()) std::printf("%s\n", effectHelp(s).c_str());
+    for (const EffectInfo& s : effectTable()) std::printf("%s\n", effectHelp(s).c_str());
     return 0;
   }
-  for (const EffectSpec& s : effectTable()) {
+  for (const EffectInfo& s : effectTable()) {
     if (args[0] == s.name) {
       std::fputs(effectHelp(s).c_str(), stdout);
       return 0;
