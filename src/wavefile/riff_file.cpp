@@ -4,6 +4,7 @@
 #endif
 
 #include "wavefile/riff_file.h"
+#include "wavefile/utf8_file.h"
 
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -59,7 +60,7 @@ bool RiffFile::open(const char* path, Mode mode) {
   mode_ = mode;
   fileSize_ = 0;
   if (mode == Mode::kRead) {
-    file_ = std::fopen(path, "rb");
+    file_ = openUtf8File(path, "rb");
     if (!file_) return false;
     // Directories and devices open on some systems but hold no chunks.
     if (!regularFileSize(file_, fileSize_)) {
@@ -68,7 +69,7 @@ bool RiffFile::open(const char* path, Mode mode) {
     }
     return true;
   }
-  file_ = std::fopen(path, "wb");
+  file_ = openUtf8File(path, "wb");
   if (!file_) return false;
   // Chunk sizes are patched by seeking back, which a pipe or device cannot
   // do; and a writer that gives up must be free to remove what it made.

@@ -1,6 +1,6 @@
 #include "wavefile/wavefile_out.h"
 
-#include <cstdio>
+#include "wavefile/utf8_file.h"
 
 namespace dspfx {
 
@@ -69,7 +69,7 @@ uint32_t WavefileOut::close() {
 void WavefileOut::abandon() {
   open = false;
   file.close();
-  std::remove(fileName_.c_str());
+  removeUtf8File(fileName_.c_str());
 }
 
 }  // namespace dspfx

@@ -9,6 +9,7 @@
 #include <fstream>
 #include <initializer_list>
 #include <iterator>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -90,9 +91,16 @@ inline Bytes pcmWave(uint32_t channels, uint32_t rate, const Bytes& data) {
 class ScratchDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern = (std::filesystem::temp_directory_path() / "dspfx-wave-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    dir_ = pattern;
+    // create_directory reports whether it made the directory, which makes a
+    // unique name without mkdtemp (absent on Windows).
+    std::mt19937_64 rng(std::random_device{}());
+    const auto base = std::filesystem::temp_directory_path();
+    std::error_code ec;
+    for (int attempt = 0; attempt < 100 && dir_.empty(); ++attempt) {
+      const auto candidate = base / ("dspfx-wave-" + std::to_string(rng()));
+      if (std::filesystem::create_directory(candidate, ec)) dir_ = candidate;
+    }
+    ASSERT_FALSE(dir_.empty()) << "no scratch directory in " << base;
     handlesBefore_ = handleRegistry().size();
   }
   void TearDown() override {

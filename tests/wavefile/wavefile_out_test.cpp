@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#if !defined(_WIN32)
 #include <sys/resource.h>
+#endif
 
 #include <csignal>
 #include <cstring>
@@ -143,6 +145,9 @@ TEST_F(WavefileOutTest, RefusedOpensLeaveNoFile) {
 }
 
 TEST_F(WavefileOutTest, WriteErrorsComeBackAsMinusOne) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "provoked through a POSIX file size limit, which Windows lacks";
+#else
   // A file size limit makes the kernel refuse writes beyond it; the signal
   // it would send is ignored so that the error comes back as a result.
   rlimit old{};
@@ -169,6 +174,7 @@ TEST_F(WavefileOutTest, WriteErrorsComeBackAsMinusOne) {
   ASSERT_NE(w, nullptr);
   EXPECT_TRUE(failed) << "256 KiB went into a file limited to 64 KiB without an error";
   EXPECT_LE(slurp(path("full.wav")).size(), 65536u);
+#endif
 }
 
 }  // namespace
