@@ -1,5 +1,6 @@
 # Thin wrappers over the CMake presets.
 .PHONY: all deps demo test test-asan test-tsan test-portable fuzz-smoke soak test-valgrind bench clean
+.PHONY: test-m32 build-mingw-i686 test-mingw-x86_64
 
 all: test
 
@@ -22,6 +23,25 @@ test-tsan: deps
 
 test-portable: deps
 	cmake --workflow --preset portable
+
+# 32-bit x86 Linux: the whole suite, natively or through qemu-i386 where the
+# kernel refuses 32-bit programs (see cmake/toolchain-m32.cmake).
+test-m32:
+	@bash scripts/install-deps.sh --cross
+	cmake --workflow --preset m32
+
+# 32-bit Windows DLL: built, and its export and import tables checked; no
+# 32-bit Wine to run anything with.
+build-mingw-i686:
+	@bash scripts/install-deps.sh --cross
+	cmake --workflow --preset mingw-i686
+
+# 64-bit Windows DLL and the suite under wine64.
+test-mingw-x86_64:
+	@bash scripts/install-deps.sh --cross
+	cmake --preset mingw-x86_64
+	cmake --build --preset mingw-x86_64
+	bash scripts/wine-ctest.sh mingw-x86_64
 
 fuzz-smoke:
 	@bash scripts/install-deps.sh --fuzz

@@ -3,6 +3,8 @@
 # As root it runs apt-get; otherwise it prints the command and stops.
 #   --fuzz   also clang and its fuzzer runtime (make fuzz-smoke)
 #   --bench  also the peer libraries the benchmarks compare with
+#   --cross  also the 32-bit and MinGW-w64 compilers, qemu-user and wine64
+#            (make test-m32, build-mingw-i686, test-mingw-x86_64)
 set -euo pipefail
 
 need=()
@@ -16,6 +18,8 @@ pkgs=(libgtest-dev libbenchmark-dev libpng-dev pkg-config)
 for arg in "$@"; do
   case "$arg" in
     --fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
+    --cross) pkgs+=(googletest g++-multilib qemu-user g++-mingw-w64-i686-posix
+                    g++-mingw-w64-x86-64-posix wine64) ;;
     --bench) pkgs+=(pkg-config libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev libspeexdsp-dev
                     libsoundtouch-dev libsndfile1-dev sox hyperfine) ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;

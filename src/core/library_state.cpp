@@ -27,6 +27,23 @@ HandleRegistry& handleRegistry() { return gHandleRegistry; }
 
 #if defined(_WIN32)
 #include <windows.h>
+#include <mmsystem.h>
+
+#include <cstddef>
+
+#include "dspfx/dspfx.h"
+
+// Hosts cast between the library's format record and the platform's; both
+// are declared here side by side, which also proves the names do not clash.
+static_assert(sizeof(WavefileFormat) == sizeof(WAVEFORMATEX));
+static_assert(offsetof(WavefileFormat, formatTag) == offsetof(WAVEFORMATEX, wFormatTag));
+static_assert(offsetof(WavefileFormat, channels) == offsetof(WAVEFORMATEX, nChannels));
+static_assert(offsetof(WavefileFormat, samplesPerSec) == offsetof(WAVEFORMATEX, nSamplesPerSec));
+static_assert(offsetof(WavefileFormat, avgBytesPerSec) == offsetof(WAVEFORMATEX, nAvgBytesPerSec));
+static_assert(offsetof(WavefileFormat, blockAlign) == offsetof(WAVEFORMATEX, nBlockAlign));
+static_assert(offsetof(WavefileFormat, bitsPerSample) == offsetof(WAVEFORMATEX, wBitsPerSample));
+static_assert(offsetof(WavefileFormat, extraSize) == offsetof(WAVEFORMATEX, cbSize));
+
 // Nothing to do per thread; the library keeps no thread-local state.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
