@@ -550,8 +550,10 @@ typedef struct SliceRecord {
 } SliceRecord;
 #ifdef __cplusplus
 static_assert(sizeof(void*) != 4 || sizeof(SliceRecord) == 16, "SliceRecord is 16 bytes on 32-bit targets");
+static_assert(sizeof(void*) != 8 || sizeof(SliceRecord) == 24, "SliceRecord is 24 bytes on 64-bit targets");
 #else
 _Static_assert(sizeof(void*) != 4 || sizeof(SliceRecord) == 16, "SliceRecord is 16 bytes on 32-bit targets");
+_Static_assert(sizeof(void*) != 8 || sizeof(SliceRecord) == 24, "SliceRecord is 24 bytes on 64-bit targets");
 #endif
 
 /** Creates a slicer for blocks of up to capacityFrames (>= 1) frames at
