@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets.
-.PHONY: all deps demo test test-asan test-tsan test-portable fuzz-smoke soak test-valgrind bench clean
+.PHONY: all deps demo test test-asan test-tsan test-portable fuzz-smoke soak test-valgrind bench bench-report compare-sox clean
 .PHONY: test-m32 build-mingw-i686 test-mingw-x86_64
 
 all: test
@@ -59,11 +59,28 @@ soak: deps
 test-valgrind: deps
 	bash scripts/test-valgrind.sh
 
+# Every benchmark row, with the peer libraries that are installed; the run's
+# JSON is what bench-report reads. Three repetitions of at least 0.5 s of CPU
+# time each (one pass of the 60 s signal for the slow rows): about five
+# minutes here.
+BENCH_ARGS ?= --benchmark_min_time=0.5 --benchmark_repetitions=3 --benchmark_report_aggregates_only=true
 bench:
 	@bash scripts/install-deps.sh --bench
 	cmake --preset bench
 	cmake --build --preset bench
-	./build/bench/bench/dspfx_bench
+	./build/bench/bench/dspfx_bench $(BENCH_ARGS) --benchmark_out=build/bench/bench.json --benchmark_out_format=json
+
+# The dspfx tool against sox, whole processes on a 60 s file (hyperfine).
+compare-sox:
+	@bash scripts/install-deps.sh --bench
+	cmake --preset bench
+	cmake --build --preset bench
+	bash scripts/compare-sox.sh
+
+# docs/benchmarks.md from a fresh run of both.
+bench-report: bench
+	bash scripts/compare-sox.sh
+	python3 scripts/bench-report.py build/bench/bench.json build/bench/compare-sox docs/benchmarks.md
 
 clean:
 	rm -rf build

@@ -3,62 +3,62 @@
 
 #include <vector>
 
+#include "bench_rows.h"
 #include "bench_signal.h"
 #include "dspfx/dspfx.h"
 #include "rate/kaiser_fir.h"
 
 namespace {
 
-constexpr uint32_t kBlock = 4096;
+using namespace dspfx::bench;
 
-// Stereo 44100 -> 48000 in 4096-frame blocks; arg 0 = fixed band,
-// 1 = adaptive band edge.
-void BM_DoHqups(benchmark::State& state) {
-  const auto& signal = dspfx::bench::testSignal();
-  DspEffect* h = initHqupsBySrcsize(kBlock, 2, 2, dspfx::bench::kRate, 0.5f, 50, 6000, 1, 60, 120,
-                                    static_cast<int32_t>(state.range(0)), 1);
+// Stereo 44100 -> 48000 with the tool's defaults: curve 0.3, 30 % mix,
+// band from 11 kHz, cubic, anti-alias 60 dB / 60 dB per octave, adaptive
+// band edge.
+void hqupsLibrary(benchmark::State& state) {
+  DspEffect* h = initHqupsBySrcsize(kBlockFrames, 2, 2, kRate, 0.3f, 30.0f, 11000, 1, 60.0f, 60.0f, 1, 1);
   if (!h) {
     state.SkipWithError("initHqupsBySrcsize failed");
     return;
   }
-  std::vector<int16_t> out(2 * (getHqupsDstSize(h, kBlock) + 1));
-  const size_t blocks = signal.size() / 2 / kBlock;
-  size_t b = 0;
-  for (auto _ : state) {
-    const uint32_t bytes = doHqups(h, signal.data() + b * kBlock * 2, out.data(), kBlock * 4);
-    benchmark::DoNotOptimize(bytes);
-    b = (b + 1) % blocks;
-  }
-  dspfx::bench::reportRealTime(state, kBlock);
+  std::vector<int16_t> out(2 * (getHqupsDstSize(h, kBlockFrames) + 1));
+  streamSignal(state, 2, [&](const int16_t* in) {
+    benchmark::DoNotOptimize(doHqups(h, in, out.data(), kBlockFrames * 4));
+  });
+  reportCost(state, "s/sample", 2.0 * kWholeBlockFrames);
   termHqups(h);
 }
-BENCHMARK(BM_DoHqups)->Arg(0)->Arg(1)->ArgName("adaptive");
 
-// One 4096-sample block through the band-split FIR; args: order, form
-// (0 scalar, 1 SSE, 2 two-lane).
-void BM_KaiserFirRun(benchmark::State& state) {
+enum class FirForm { kScalar, kSse, kTwoLane };
+
+// One 4096-sample block at 48000 Hz through the band-split FIR of order 32.
+void kaiserFir(benchmark::State& state, FirForm form) {
   dspfx::KaiserFir fir;
-  if (!fir.prepare(100, static_cast<uint32_t>(state.range(0)), dspfx::KaiserFir::kHighpass)) {
+  if (!fir.prepare(100, 32, dspfx::KaiserFir::kHighpass)) {
     state.SkipWithError("prepare failed");
     return;
   }
   fir.design(48000, 6000, 0);
-  const auto& signal = dspfx::bench::testSignal();
-  std::vector<float> in(kBlock), out(kBlock);
-  for (uint32_t i = 0; i < kBlock; ++i) in[i] = signal[2 * i] / 32767.0f;
-  const int64_t form = state.range(1);
+  const std::vector<int16_t>& signal = testSignalLeft();
+  std::vector<float> in(kBlockFrames), out(kBlockFrames);
+  for (uint32_t i = 0; i < kBlockFrames; ++i) in[i] = signal[i] / 32767.0f;
   for (auto _ : state) {
-    if (form == 1) {
-      fir.runSse(in.data(), out.data(), kBlock);
-    } else if (form == 2) {
-      fir.run3dnow(in.data(), out.data(), kBlock);
-    } else {
-      fir.runScalar(in.data(), out.data(), kBlock);
+    switch (form) {
+      case FirForm::kSse: fir.runSse(in.data(), out.data(), kBlockFrames); break;
+      case FirForm::kTwoLane: fir.run3dnow(in.data(), out.data(), kBlockFrames); break;
+      default: fir.runScalar(in.data(), out.data(), kBlockFrames); break;
     }
     benchmark::DoNotOptimize(out.data());
   }
-  dspfx::bench::reportRealTime(state, kBlock, 48000);
+  reportRealTime(state, kBlockFrames, 48000);
 }
-BENCHMARK(BM_KaiserFirRun)->ArgsProduct({{16, 32}, {0, 1, 2}})->ArgNames({"order", "form"});
+
+const bool registered = [] {
+  row("doHqups", "44100-48000", "dspfx", hqupsLibrary)->Unit(benchmark::kMillisecond);
+  row("KaiserFir", "order32", "dspfx-scalar", [](benchmark::State& s) { kaiserFir(s, FirForm::kScalar); });
+  row("KaiserFir", "order32", "dspfx-sse", [](benchmark::State& s) { kaiserFir(s, FirForm::kSse); });
+  row("KaiserFir", "order32", "dspfx-3dnow", [](benchmark::State& s) { kaiserFir(s, FirForm::kTwoLane); });
+  return true;
+}();
 
 }  // namespace
