@@ -88,6 +88,11 @@ inline Bytes pcmWave(uint32_t channels, uint32_t rate, const Bytes& data) {
   return riff({chunk("fmt ", fmtBody(channels, rate)), chunk("data", data)});
 }
 
+// 16-bit PCM format, as a writer is given it.
+inline WavefileFormat pcmFormat(uint16_t channels, uint32_t rate, uint16_t extraSize = 0) {
+  return {1, channels, rate, rate * 2u * channels, static_cast<uint16_t>(2 * channels), 16, extraSize};
+}
+
 class ScratchDir : public ::testing::Test {
  protected:
   void SetUp() override {

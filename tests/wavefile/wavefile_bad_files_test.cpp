@@ -10,12 +10,6 @@ namespace {
 using namespace dspfx::test;
 using WavefileBadFiles = ScratchDir;
 
-struct BadFile {
-  const char* what;
-  Bytes bytes;
-  uint32_t frames = 256;
-};
-
 Bytes withFmtField(size_t offset, uint8_t value) {
   Bytes b = pcmWave(2, 44100, ramp(64));
   b[offset] = value;
@@ -39,7 +33,11 @@ TEST_F(WavefileBadFiles, EveryUnusableFileGivesNull) {
   // A form too short to hold the chunks that follow it in the file.
   const Bytes smallForm = riff({chunk("fmt ", fmtBody(2, 44100)), chunk("data", ramp(8))}, "WAVE", 4);
 
-  const BadFile cases[] = {
+  const struct {
+    const char* what;
+    Bytes bytes;
+    uint32_t frames = 256;
+  } cases[] = {
       {"empty file", {}},
       {"shorter than a RIFF header", Bytes{'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V'}},
       {"big-endian RIFX form", riffx},
@@ -57,10 +55,7 @@ TEST_F(WavefileBadFiles, EveryUnusableFileGivesNull) {
       {"buffer size beyond 32 bits", good, 0x40000000},
       {"buffer size beyond 32 bits by wrapping", good, 0x80000000},
   };
-  for (const BadFile& c : cases) {
-    const std::string p = put("bad.wav", c.bytes);
-    EXPECT_EQ(initWavefileIn(p.c_str(), c.frames), nullptr) << c.what;
-  }
+  for (const auto& c : cases) EXPECT_EQ(initWavefileIn(put("bad.wav", c.bytes).c_str(), c.frames), nullptr) << c.what;
   EXPECT_EQ(initWavefileIn(path("missing.wav").c_str(), 16), nullptr);
   EXPECT_EQ(initWavefileIn(nullptr, 16), nullptr);
   EXPECT_EQ(initWavefileIn(dir_.string().c_str(), 16), nullptr);
@@ -73,7 +68,7 @@ TEST_F(WavefileBadFiles, EveryUnusableFileGivesNull) {
 
 TEST_F(WavefileBadFiles, OddButReadableHeadersOpen) {
   const Bytes data = ramp(100);
-  struct Odd {
+  const struct {
     const char* what;
     Bytes bytes;
     uint32_t dataBytes;
@@ -89,7 +84,7 @@ TEST_F(WavefileBadFiles, OddButReadableHeadersOpen) {
          return b;
        }(), 7},
   };
-  for (const Odd& c : cases) {
+  for (const auto& c : cases) {
     WavefileIn* r = initWavefileIn(put("odd.wav", c.bytes).c_str(), 0);
     ASSERT_NE(r, nullptr) << c.what;
     EXPECT_EQ(field(getHeaderWavefileIn(r)->dataBytes), c.dataBytes) << c.what;
@@ -101,8 +96,7 @@ TEST_F(WavefileBadFiles, DeadForeignAndWrongKindHandlesAreRefused) {
   const Bytes wave = pcmWave(1, 8000, ramp(32));
   WavefileIn* live = initWavefileIn(put("ok.wav", wave).c_str(), 4);
   WavefileIn* deadIn = initWavefileIn(put("ok2.wav", wave).c_str(), 4);
-  WavefileFormat f{};
-  f.channels = 1;
+  const WavefileFormat f = pcmFormat(1, 8000);
   WavefileOut* writer = initWavefileOut(path("w.wav").c_str(), &f);
   WavefileOut* deadOut = initWavefileOut(path("d.wav").c_str(), &f);
   ASSERT_TRUE(live && deadIn && writer && deadOut);

@@ -7,6 +7,7 @@
 #include <csignal>
 #include <cstring>
 
+#include "common/test_support.h"
 #include "wave_test_files.h"
 
 namespace {
@@ -14,34 +15,16 @@ namespace {
 using namespace dspfx::test;
 using WavefileOutTest = ScratchDir;
 
-WavefileFormat cdFormat() {
-  WavefileFormat f{};
-  f.formatTag = 1;
-  f.channels = 2;
-  f.samplesPerSec = 44100;
-  f.avgBytesPerSec = 176400;
-  f.blockAlign = 4;
-  f.bitsPerSample = 16;
-  f.extraSize = 0;
-  return f;
-}
-
-Bytes formatBytes(const WavefileFormat& f) {
-  Bytes b;
-  putU16(b, f.formatTag);
-  putU16(b, f.channels);
-  putU32(b, f.samplesPerSec);
-  putU32(b, f.avgBytesPerSec);
-  putU16(b, f.blockAlign);
-  putU16(b, f.bitsPerSample);
-  putU16(b, f.extraSize);
-  return b;
-}
-
-TEST_F(WavefileOutTest, ClosedAtOnceIsThe46ByteHeader) {
-  const WavefileFormat f = cdFormat();
-  WavefileOut* w = initWavefileOut(path("empty.wav").c_str(), &f);
+TEST_F(WavefileOutTest, ClosedAtOnceIsThe46ByteHeaderWithTheFormatAsGiven) {
+  // Not PCM, odd values everywhere, and an extra size that must be written
+  // although no extra bytes follow.
+  const WavefileFormat f{3, 5, 0x12345678, 0x9ABCDEF0, 0x1357, 0x2468, 0xBEEF};
+  WavefileOut* w = initWavefileOut(path("f.wav").c_str(), &f);
   ASSERT_NE(w, nullptr);
+  const WavefileFormat* kept = getFormatWavefileOut(w);
+  ASSERT_NE(kept, nullptr);
+  EXPECT_NE(kept, &f);
+  EXPECT_EQ(std::memcmp(kept, &f, sizeof f), 0);
   EXPECT_EQ(termWavefileOut(w), 0u);
 
   Bytes want;
@@ -50,15 +33,16 @@ TEST_F(WavefileOutTest, ClosedAtOnceIsThe46ByteHeader) {
   putTag(want, "WAVE");
   putTag(want, "fmt ");
   putU32(want, 18);
-  const Bytes fb = formatBytes(f);
-  want.insert(want.end(), fb.begin(), fb.end());
+  for (uint32_t v : {3u, 5u}) putU16(want, v);
+  for (uint32_t v : {0x12345678u, 0x9ABCDEF0u}) putU32(want, v);
+  for (uint32_t v : {0x1357u, 0x2468u, 0xBEEFu}) putU16(want, v);
   putTag(want, "data");
   putU32(want, 0);
-  EXPECT_EQ(slurp(path("empty.wav")), want);
+  EXPECT_EQ(slurp(path("f.wav")), want);
 }
 
 TEST_F(WavefileOutTest, SizesFollowTheDataWrittenAndOddDataIsPadded) {
-  const WavefileFormat f = cdFormat();
+  const WavefileFormat f = pcmFormat(2, 44100);
   const Bytes data = ramp(1000);
   WavefileOut* w = initWavefileOut(path("a.wav").c_str(), &f);
   ASSERT_NE(w, nullptr);
@@ -75,43 +59,49 @@ TEST_F(WavefileOutTest, SizesFollowTheDataWrittenAndOddDataIsPadded) {
   // the RIFF size counts it.
   w = initWavefileOut(path("odd.wav").c_str(), &f);
   ASSERT_NE(w, nullptr);
-  const uint8_t three[3] = {0xAA, 0xBB, 0xCC};
-  EXPECT_EQ(writeWavefileOut(w, three, 3), 3);
+  EXPECT_EQ(writeWavefileOut(w, data.data(), 3), 3);
   EXPECT_EQ(termWavefileOut(w), 3u);
   file = slurp(path("odd.wav"));
   ASSERT_EQ(file.size(), 50u);
   EXPECT_EQ(getU32(file, 4), 42u);
   EXPECT_EQ(getU32(file, 42), 3u);
-  EXPECT_EQ(file[48], 0xCC);
+  EXPECT_EQ(file[48], data[2]);
   EXPECT_EQ(file[49], 0);
 }
 
-TEST_F(WavefileOutTest, FormatIsKeptAndWrittenByteForByte) {
-  // Not PCM, odd values everywhere, and an extra size that must be written
-  // although no extra bytes follow.
-  WavefileFormat f{};
-  f.formatTag = 3;
-  f.channels = 5;
-  f.samplesPerSec = 0x12345678;
-  f.avgBytesPerSec = 0x9ABCDEF0;
-  f.blockAlign = 0x1357;
-  f.bitsPerSample = 0x2468;
-  f.extraSize = 0xBEEF;
-  WavefileOut* w = initWavefileOut(path("f.wav").c_str(), &f);
-  ASSERT_NE(w, nullptr);
-  const WavefileFormat* kept = getFormatWavefileOut(w);
-  ASSERT_NE(kept, nullptr);
-  EXPECT_NE(kept, &f);
-  EXPECT_EQ(std::memcmp(kept, &f, sizeof f), 0);
-  EXPECT_EQ(termWavefileOut(w), 0u);
-  const Bytes file = slurp(path("f.wav"));
-  const Bytes fb = formatBytes(f);
-  ASSERT_GE(file.size(), 38u);
-  EXPECT_TRUE(std::equal(fb.begin(), fb.end(), file.begin() + 20));
+// File names reach the library as UTF-8 on every platform. On Windows the C
+// library would read those bytes in the ANSI code page and create a file
+// under a garbled name (or none at all), so the file must be found again
+// under the name the host meant: Latin-1 letters, which the code page could
+// spell, and a CJK one, which it cannot.
+TEST_F(WavefileOutTest, WhatIsWrittenReadsBackUnderItsNonAsciiName) {
+  const std::filesystem::path file = dir_ / std::u8string(u8"Kl\u00e4nge-\u00df-\u97f3.wav");
+  const std::u8string utf8 = file.u8string();
+  const std::string name(utf8.begin(), utf8.end());
+  const WavefileFormat f = pcmFormat(2, 48000, 7);
+  const std::vector<int16_t> pcm = sinePcm(1000, 48000, 4800, 2);
+  WavefileOut* w = initWavefileOut(name.c_str(), &f);
+  ASSERT_NE(w, nullptr) << name;
+  ASSERT_EQ(writeWavefileOut(w, pcm.data(), 9600), 9600);
+  ASSERT_EQ(writeWavefileOut(w, pcm.data() + 4800, 9600), 9600);
+  ASSERT_EQ(termWavefileOut(w), 19200u);
+  EXPECT_TRUE(std::filesystem::exists(file)) << "no file under the name " << name;
+
+  WavefileIn* r = initWavefileIn(name.c_str(), 4800);
+  ASSERT_NE(r, nullptr) << name;
+  EXPECT_EQ(std::memcmp(getFormatWavefileIn(r), &f, sizeof f), 0);
+  const WavefileInHeader* h = getHeaderWavefileIn(r);
+  EXPECT_EQ(field(h->dataBytes), 19200u);
+  EXPECT_EQ(field(h->seconds), 0.1f);
+  std::vector<int16_t> back(pcm.size());
+  EXPECT_EQ(readWavefileIn(r, back.data(), 4800), 19200);
+  EXPECT_EQ(back, pcm);
+  EXPECT_EQ(seekWavefileIn(r, 0, 1), 46 + 19200);
+  termWavefileIn(r);
 }
 
 TEST_F(WavefileOutTest, UnclosedFileStatesPlaceholdersAndStillReads) {
-  const WavefileFormat f = cdFormat();
+  const WavefileFormat f = pcmFormat(2, 44100);
   const Bytes data = ramp(100);
   WavefileOut* w = initWavefileOut(path("live.wav").c_str(), &f);
   ASSERT_NE(w, nullptr);
@@ -132,7 +122,7 @@ TEST_F(WavefileOutTest, UnclosedFileStatesPlaceholdersAndStillReads) {
 }
 
 TEST_F(WavefileOutTest, RefusedOpensLeaveNoFile) {
-  const WavefileFormat f = cdFormat();
+  const WavefileFormat f = pcmFormat(2, 44100);
   EXPECT_EQ(initWavefileOut(path("nofmt.wav").c_str(), nullptr), nullptr);
   EXPECT_FALSE(exists(path("nofmt.wav")));
   EXPECT_EQ(initWavefileOut(nullptr, &f), nullptr);
@@ -157,7 +147,7 @@ TEST_F(WavefileOutTest, WriteErrorsComeBackAsMinusOne) {
   small.rlim_cur = 65536;
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
 
-  const WavefileFormat f = cdFormat();
+  const WavefileFormat f = pcmFormat(2, 44100);
   WavefileOut* w = initWavefileOut(path("full.wav").c_str(), &f);
   bool failed = false;
   if (w) {

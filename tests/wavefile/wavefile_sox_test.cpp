@@ -45,10 +45,8 @@ TEST_F(WavefileSox, FileWrittenBySoxReadsAsItsRawSamples) {
 
   WavefileIn* r = initWavefileIn(wav.c_str(), 1000);
   ASSERT_NE(r, nullptr);
-  const WavefileFormat* f = getFormatWavefileIn(r);
-  EXPECT_EQ(field(f->channels), 2);
-  EXPECT_EQ(field(f->samplesPerSec), 22050u);
-  EXPECT_EQ(field(f->bitsPerSample), 16);
+  const WavefileFormat f = pcmFormat(2, 22050);
+  EXPECT_EQ(std::memcmp(getFormatWavefileIn(r), &f, 16), 0);  // the 16 bytes of a PCM format
   const WavefileInHeader* h = getHeaderWavefileIn(r);
   EXPECT_EQ(field(h->dataBytes), expected.size());
   EXPECT_FLOAT_EQ(field(h->seconds), 0.3f);
@@ -65,7 +63,7 @@ TEST_F(WavefileSox, FileWrittenBySoxReadsAsItsRawSamples) {
 }
 
 TEST_F(WavefileSox, FileWeWriteIsAcceptedBySox) {
-  const WavefileFormat f{1, 1, 16000, 32000, 2, 16, 0};
+  const WavefileFormat f = pcmFormat(1, 16000);
   const std::vector<int16_t> pcm = sinePcm(500, 16000, 8001, 1);
   const std::string wav = path("ours.wav"), raw = path("ours.raw");
   WavefileOut* w = initWavefileOut(wav.c_str(), &f);
@@ -73,10 +71,9 @@ TEST_F(WavefileSox, FileWeWriteIsAcceptedBySox) {
   ASSERT_EQ(writeWavefileOut(w, pcm.data(), 16002), 16002);
   ASSERT_EQ(termWavefileOut(w), 16002u);
 
-  EXPECT_EQ(run("soxi -r '" + wav + "'"), "16000");
-  EXPECT_EQ(run("soxi -c '" + wav + "'"), "1");
-  EXPECT_EQ(run("soxi -s '" + wav + "'"), "8001");
-  EXPECT_EQ(run("soxi -b '" + wav + "'"), "16");
+  for (auto [option, want] : {std::pair{"-r", "16000"}, {"-c", "1"}, {"-s", "8001"}, {"-b", "16"}}) {
+    EXPECT_EQ(run(std::string("soxi ") + option + " '" + wav + "'"), want) << option;
+  }
   ASSERT_EQ(run("sox -q '" + wav + "' -t raw -e signed-integer -b 16 -L '" + raw + "' 2>&1"), "");
   const Bytes back = slurp(raw);
   ASSERT_EQ(back.size(), 16002u);
