@@ -62,19 +62,11 @@ struct Guarded {
   T guard;
 };
 
-}  // namespace dspfx::test
-
-namespace dspfx::test {
-
 // Float-to-PCM truncates a double product, so a value that should come out
 // as ideal may come out one step nearer zero.
 inline bool pcmMatches(int actual, int ideal) {
   return actual == ideal || actual == ideal - (ideal > 0 ? 1 : 0) + (ideal < 0 ? 1 : 0);
 }
-
-}  // namespace dspfx::test
-
-namespace dspfx::test {
 
 // Uniform white noise in -peak ... peak, from a fixed seed.
 inline std::vector<int16_t> noisePcm(size_t n, uint32_t seed, int peak = 32767) {

@@ -12,65 +12,36 @@ namespace {
 
 constexpr bool k32 = sizeof(void*) == 4;
 
-// What a host reads: offset of each field, then the record's size.
-struct Layout {
-  const char* field;
-  size_t actual;
-  size_t expected;
-};
+#define AT(record, field, at32, at64) {#record "." #field, offsetof(record, field), k32 ? (at32) : (at64)}
+#define SIZE(record, size32, size64) {"sizeof " #record, sizeof(record), k32 ? (size32) : (size64)}
 
-void expectLayout(const char* record, std::initializer_list<Layout> fields) {
-  for (const Layout& f : fields) {
-    EXPECT_EQ(f.actual, f.expected) << record << "." << f.field << " with "
-                                    << sizeof(void*) << "-byte pointers";
+TEST(AbiLayout, RecordsKeepTheirOffsetsAndSizes) {
+  const struct {
+    const char* what;
+    size_t actual, expected;
+  } fields[] = {
+      AT(GraphicEqBand, frequency, 0, 0),        AT(GraphicEqBand, gainDb, 4, 4),
+      AT(GraphicEqBand, zeroRadius, 8, 8),       AT(GraphicEqBand, poleRadius, 12, 12),
+      SIZE(GraphicEqBand, 16, 16),
+      // Two pointers and two floats.
+      AT(SliceRecord, next, 0, 0),               AT(SliceRecord, prev, 4, 8),
+      AT(SliceRecord, start, 8, 16),             AT(SliceRecord, end, 12, 20),
+      SIZE(SliceRecord, 16, 24),
+      // Packed after its pointer.
+      AT(WavefileInHeader, buffer, 0, 0),        AT(WavefileInHeader, dataBytes, 4, 8),
+      AT(WavefileInHeader, bytesRead, 8, 12),    AT(WavefileInHeader, reserved0, 12, 16),
+      AT(WavefileInHeader, reserved1, 16, 20),   AT(WavefileInHeader, reserved2, 20, 24),
+      AT(WavefileInHeader, reserved3, 24, 28),   AT(WavefileInHeader, seconds, 34, 38),
+      SIZE(WavefileInHeader, 38, 42),
+      // The 18-byte "fmt " record.
+      AT(WavefileFormat, formatTag, 0, 0),       AT(WavefileFormat, channels, 2, 2),
+      AT(WavefileFormat, samplesPerSec, 4, 4),   AT(WavefileFormat, avgBytesPerSec, 8, 8),
+      AT(WavefileFormat, blockAlign, 12, 12),    AT(WavefileFormat, bitsPerSample, 14, 14),
+      AT(WavefileFormat, extraSize, 16, 16),     SIZE(WavefileFormat, 18, 18),
+  };
+  for (const auto& f : fields) {
+    EXPECT_EQ(f.actual, f.expected) << f.what << " with " << sizeof(void*) << "-byte pointers";
   }
-}
-
-TEST(AbiLayout, GraphicEqBandIsFourFloats) {
-  expectLayout("GraphicEqBand", {
-      {"frequency", offsetof(GraphicEqBand, frequency), 0},
-      {"gainDb", offsetof(GraphicEqBand, gainDb), 4},
-      {"zeroRadius", offsetof(GraphicEqBand, zeroRadius), 8},
-      {"poleRadius", offsetof(GraphicEqBand, poleRadius), 12},
-      {"sizeof", sizeof(GraphicEqBand), 16},
-  });
-}
-
-TEST(AbiLayout, SliceRecordIsTwoPointersAndTwoFloats) {
-  expectLayout("SliceRecord", {
-      {"next", offsetof(SliceRecord, next), 0},
-      {"prev", offsetof(SliceRecord, prev), k32 ? 4u : 8u},
-      {"start", offsetof(SliceRecord, start), k32 ? 8u : 16u},
-      {"end", offsetof(SliceRecord, end), k32 ? 12u : 20u},
-      {"sizeof", sizeof(SliceRecord), k32 ? 16u : 24u},
-  });
-}
-
-TEST(AbiLayout, WavefileInHeaderIsPackedAfterItsPointer) {
-  expectLayout("WavefileInHeader", {
-      {"buffer", offsetof(WavefileInHeader, buffer), 0},
-      {"dataBytes", offsetof(WavefileInHeader, dataBytes), k32 ? 4u : 8u},
-      {"bytesRead", offsetof(WavefileInHeader, bytesRead), k32 ? 8u : 12u},
-      {"reserved0", offsetof(WavefileInHeader, reserved0), k32 ? 12u : 16u},
-      {"reserved1", offsetof(WavefileInHeader, reserved1), k32 ? 16u : 20u},
-      {"reserved2", offsetof(WavefileInHeader, reserved2), k32 ? 20u : 24u},
-      {"reserved3", offsetof(WavefileInHeader, reserved3), k32 ? 24u : 28u},
-      {"seconds", offsetof(WavefileInHeader, seconds), k32 ? 34u : 38u},
-      {"sizeof", sizeof(WavefileInHeader), k32 ? 38u : 42u},
-  });
-}
-
-TEST(AbiLayout, WavefileFormatIsThe18ByteFmtRecord) {
-  expectLayout("WavefileFormat", {
-      {"formatTag", offsetof(WavefileFormat, formatTag), 0},
-      {"channels", offsetof(WavefileFormat, channels), 2},
-      {"samplesPerSec", offsetof(WavefileFormat, samplesPerSec), 4},
-      {"avgBytesPerSec", offsetof(WavefileFormat, avgBytesPerSec), 8},
-      {"blockAlign", offsetof(WavefileFormat, blockAlign), 12},
-      {"bitsPerSample", offsetof(WavefileFormat, bitsPerSample), 14},
-      {"extraSize", offsetof(WavefileFormat, extraSize), 16},
-      {"sizeof", sizeof(WavefileFormat), 18},
-  });
 }
 
 }  // namespace

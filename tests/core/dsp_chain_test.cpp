@@ -47,7 +47,7 @@ TEST(DspChain, EmptyChainCopiesAndReportsItsOwnFormat) {
   dspDestroy(c);
 }
 
-TEST(DspChain, KeepsEffectsSortedStablyByOrder) {
+TEST(DspChain, KeepsEffectsSortedStablyByOrderUntilCleared) {
   DspChain* c = dspCreate(16, 1, 8000);
   DspEffect* e5a = make(16, 1, 8000, 5);
   DspEffect* e1 = make(16, 1, 8000, 1);
@@ -57,11 +57,8 @@ TEST(DspChain, KeepsEffectsSortedStablyByOrder) {
   EXPECT_EQ(dspAdd(c, e1, 1), 2u);
   EXPECT_EQ(dspAdd(c, e5b, 5), 3u);
   EXPECT_EQ(dspAdd(c, e3, 3), 4u);
-  EXPECT_EQ(dspGetHandle(c, 0), e1);
-  EXPECT_EQ(dspGetHandle(c, 1), e3);
-  EXPECT_EQ(dspGetHandle(c, 2), e5a);
-  EXPECT_EQ(dspGetHandle(c, 3), e5b);
-  EXPECT_EQ(dspGetHandle(c, 4), nullptr);
+  const DspEffect* sorted[] = {e1, e3, e5a, e5b, nullptr};
+  for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(dspGetHandle(c, i), sorted[i]) << i;
   // The block goes through all four without conversion in between: the
   // product of the factors must survive beyond 16-bit resolution steps.
   const int16_t in[2] = {10, -3};
@@ -69,6 +66,13 @@ TEST(DspChain, KeepsEffectsSortedStablyByOrder) {
   EXPECT_EQ(dspSend(c, in, out, 4), 4u);
   EXPECT_PCM(out[0], 900);
   EXPECT_PCM(out[1], -270);
+  // Clearing destroys the effects (their handles go stale) and leaves a
+  // chain that takes new ones.
+  dspClear(c);
+  EXPECT_EQ(dspGetHandle(c, 0), nullptr);
+  EXPECT_EQ(dspGetDstRate(c), 8000u);
+  EXPECT_EQ(destroyEffect<ScaleEffect>(e1), 0u);
+  EXPECT_EQ(dspAdd(c, make(16, 1, 8000), 7), 1u);
   dspDestroy(c);
 }
 
@@ -128,28 +132,15 @@ TEST(DspChain, MonoInStereoOutEndWritesBothChannels) {
   dspDestroy(c);
 }
 
-TEST(DspChain, ClearDestroysEffectsAndTheChainIsReusable) {
-  DspChain* c = dspCreate(32, 2, 44100);
-  DspEffect* a = make(32, 2, 44100);
-  ASSERT_EQ(dspAdd(c, a, 0), 1u);
-  dspClear(c);
-  EXPECT_EQ(dspGetHandle(c, 0), nullptr);
-  EXPECT_EQ(dspGetDstRate(c), 44100u);
-  // a is gone: its handle is stale now.
-  EXPECT_EQ(destroyEffect<ScaleEffect>(a), 0u);
-  DspEffect* b = make(32, 2, 44100);
-  EXPECT_EQ(dspAdd(c, b, 7), 1u);
-  dspDestroy(c);
-}
-
 TEST(DspChain, MisuseIsRefused) {
   DspChain* c = dspCreate(32, 2, 44100);
   DspChain* other = dspCreate(32, 2, 44100);
+  DspChain* gone = dspCreate(32, 2, 44100);
   DspEffect* a = make(32, 2, 44100);
+  dspDestroy(gone);
   int junk[32] = {};
   EXPECT_EQ(dspAdd(c, nullptr, 0), 0u);
   EXPECT_EQ(dspAdd(c, reinterpret_cast<DspEffect*>(junk), 0), 0u);
-  EXPECT_EQ(dspAdd(nullptr, a, 0), 0u);
   EXPECT_EQ(dspAdd(c, a, 0), 1u);
   EXPECT_EQ(dspAdd(c, a, 1), 1u);      // already in this chain
   EXPECT_EQ(dspAdd(other, a, 0), 0u);  // already in another chain
@@ -160,19 +151,29 @@ TEST(DspChain, MisuseIsRefused) {
   ASSERT_TRUE(handleRegistry().add(bare, HandleKind::kEffect));
   EXPECT_EQ(dspAdd(other, toHandle(bare), 0), 0u);
   EXPECT_EQ(destroyEffect<ScaleEffect>(toHandle(bare)), 1u);
-  // A chain handle is not an effect handle and vice versa.
+  // A chain handle is not an effect handle and vice versa; null, destroyed
+  // and foreign chains get 0 from every call.
   EXPECT_EQ(destroyEffect<ScaleEffect>(reinterpret_cast<DspEffect*>(c)), 0u);
-  EXPECT_EQ(dspGetDstRate(reinterpret_cast<DspChain*>(a)), 0u);
   int16_t pcm[4] = {};
+  float fl[4] = {};
+  DspEffect* b = make(32, 2, 44100);
+  test::expectAllRefuse<DspChain>(
+      {nullptr, gone, reinterpret_cast<DspChain*>(a), reinterpret_cast<DspChain*>(junk)},
+      [&](DspChain* x) { return dspAdd(x, b, 0); }, [](DspChain* x) { return dspGetHandle(x, 0); },
+      dspGetDstRate, dspGetDstChannels, [](DspChain* x) { return dspGetDstSize(x, 4); },
+      [&](DspChain* x) { return dspSend(x, pcm, pcm, 4); }, [&](DspChain* x) { return dspSendFloat(x, fl, fl, 1); });
+  EXPECT_EQ(destroyEffect<ScaleEffect>(b), 1u) << "refused adds leave the effect with the host";
   EXPECT_EQ(dspSend(c, nullptr, pcm, 4), 0u);
-  EXPECT_EQ(dspSend(nullptr, pcm, pcm, 4), 0u);
+  EXPECT_EQ(dspSendFloat(c, fl, nullptr, 1), 0u);
   EXPECT_EQ(dspSend(c, pcm, pcm, 0), 0u);  // a zero-length block produces nothing
+  for (DspChain* x : {gone, static_cast<DspChain*>(nullptr)}) {
+    dspClear(x);
+    dspAdjust(x, 1, 1, 1);
+    dspDestroy(x);
+  }
+  EXPECT_EQ(dspGetDstRate(c), 44100u) << "misuse left the live chain alone";
   dspDestroy(other);
   dspDestroy(c);
-  dspDestroy(c);  // stale: ignored
-  dspDestroy(nullptr);
-  dspClear(nullptr);
-  dspAdjust(nullptr, 1, 1, 1);
 }
 
 }  // namespace
