@@ -12,7 +12,6 @@ namespace {
 using dspfx::kFftTableFloats;
 using dspfx::kFftWorkInts;
 using dspfx::realFft;
-using Spectrum = std::vector<std::complex<double>>;
 
 using dspfx::test::kPi;
 constexpr double kFloatEps = 5.9604644775390625e-8;  // 2^-24
@@ -39,36 +38,6 @@ std::complex<double> dftBin(const std::vector<float>& x, size_t k) {
   return s;
 }
 
-// Bins 0 ... n/2 in double: directly for small n, by a plain radix-2
-// transform for large n (itself checked against dftBin below).
-Spectrum reference(const std::vector<float>& x) {
-  const size_t n = x.size();
-  Spectrum bins(n / 2 + 1);
-  if (n <= 1024) {
-    for (size_t k = 0; k <= n / 2; ++k) bins[k] = dftBin(x, k);
-    return bins;
-  }
-  Spectrum z(x.begin(), x.end());
-  for (size_t i = 1, j = 0; i < n; ++i) {
-    size_t bit = n >> 1;
-    for (; j & bit; bit >>= 1) j ^= bit;
-    j ^= bit;
-    if (i < j) std::swap(z[i], z[j]);
-  }
-  for (size_t len = 2; len <= n; len *= 2) {
-    for (size_t i = 0; i < n; i += len) {
-      for (size_t k = 0; k < len / 2; ++k) {
-        const std::complex<double> w = std::polar(1.0, 2 * kPi * static_cast<double>(k) / static_cast<double>(len));
-        const std::complex<double> u = z[i + k], v = z[i + k + len / 2] * w;
-        z[i + k] = u + v;
-        z[i + k + len / 2] = u - v;
-      }
-    }
-  }
-  for (size_t k = 0; k <= n / 2; ++k) bins[k] = z[k];
-  return bins;
-}
-
 // Unpacks the half spectrum: data[1] holds the real bin n/2.
 std::complex<double> packedBin(const std::vector<float>& d, size_t k) {
   const size_t n = d.size();
@@ -82,18 +51,25 @@ std::complex<double> packedBin(const std::vector<float>& d, size_t k) {
 // the RMS error relative to the RMS bin grows like eps log2 n; the worst
 // single bin may reach a few times that. Measured: about 0.3 and 1.2 eps
 // log2 n, so these bounds leave a margin of three while a wrong twiddle or
-// permutation errs by order one.
-void expectMatches(const std::vector<float>& x, const std::vector<float>& d, const Spectrum& ref) {
+// permutation errs by order one. Every bin up to n = 2048; above, the
+// direct sums would take too long, so the ends and 64 bins scattered by a
+// multiplicative hash, which a wrong stride or permutation cannot miss.
+void expectMatchesDft(const std::vector<float>& x, const std::vector<float>& d) {
   const size_t n = x.size();
+  std::vector<size_t> bins;
+  for (size_t k = 0; k <= n / 2; ++k) {
+    if (n <= 2048 || k < 2 || k == n / 2 || (k * 2654435761u) % (n / 2) < 64) bins.push_back(k);
+  }
   const double levels = std::max(1.0, std::log2(static_cast<double>(n)));
   double err2 = 0, ref2 = 0, worst = 0;
-  for (size_t k = 0; k <= n / 2; ++k) {
-    const double e = std::abs(packedBin(d, k) - ref[k]);
+  for (size_t k : bins) {
+    const std::complex<double> ref = dftBin(x, k);
+    const double e = std::abs(packedBin(d, k) - ref);
     err2 += e * e;
-    ref2 += std::norm(ref[k]);
+    ref2 += std::norm(ref);
     worst = std::max(worst, e);
   }
-  const double rmsRef = std::sqrt(ref2 / static_cast<double>(n / 2 + 1));
+  const double rmsRef = std::sqrt(ref2 / static_cast<double>(bins.size()));
   EXPECT_LE(std::sqrt(err2 / ref2), kFloatEps * levels) << "n = " << n << ": relative RMS error";
   EXPECT_LE(worst, 4 * kFloatEps * levels * rmsRef) << "n = " << n << ": worst bin error";
 }
@@ -113,32 +89,12 @@ TEST(RealFft, EightPointExamples) {
   }
 }
 
-TEST(RealFft, ConstantInputHasOnlyDc) {
-  FftAreas f;
-  for (int32_t n = 2; n <= 32768; n *= 2) {
-    const std::vector<float> d = f.run(std::vector<float>(static_cast<size_t>(n), 0.25f));
-    EXPECT_FLOAT_EQ(d[0], 0.25f * static_cast<float>(n)) << "n = " << n;
-    double rest = 0;
-    for (int32_t i = 1; i < n; ++i) rest = std::max(rest, std::abs(double{d[static_cast<size_t>(i)]}));
-    // Twiddled zeros stay zero except for rounding in the DC path.
-    EXPECT_LE(rest, 1e-6 * n) << "n = " << n;
-  }
-}
-
 TEST(RealFft, EverySizeMatchesDoublePrecisionDft) {
   FftAreas f;
   for (size_t n = 2; n <= 32768; n *= 2) {
     const std::vector<float> x = randomSignal(n, static_cast<uint32_t>(n));
     f.work[0] = 0;  // fresh tables for each size
-    const std::vector<float> d = f.run(x);
-    const Spectrum ref = reference(x);
-    expectMatches(x, d, ref);
-    if (n > 1024) {
-      // The fast reference itself, against direct sums at a few bins.
-      for (size_t k : {size_t{0}, size_t{1}, size_t{3}, n / 8 + 5, n / 2 - 1, n / 2}) {
-        EXPECT_LT(std::abs(dftBin(x, k) - ref[k]), 1e-9 * static_cast<double>(n)) << "n = " << n << " k = " << k;
-      }
-    }
+    expectMatchesDft(x, f.run(x));
   }
 }
 
@@ -149,7 +105,7 @@ TEST(RealFft, TablesServeSmallerSizesAndGrowForLarger) {
   const std::vector<float> before = f.table;
   for (size_t n : {size_t{16384}, size_t{8192}, size_t{512}, size_t{16}}) {
     const std::vector<float> x = randomSignal(n, 7);
-    expectMatches(x, f.run(x), reference(x));
+    expectMatchesDft(x, f.run(x));
   }
   EXPECT_EQ(f.table, before) << "a smaller size must not rebuild the tables";
 
@@ -157,7 +113,7 @@ TEST(RealFft, TablesServeSmallerSizesAndGrowForLarger) {
   g.run(randomSignal(64, 2));
   EXPECT_EQ(g.work[0], 16);
   const std::vector<float> x = randomSignal(8192, 3);
-  expectMatches(x, g.run(x), reference(x));
+  expectMatchesDft(x, g.run(x));
   EXPECT_EQ(g.work[0], 8192 / 4);
 }
 
@@ -166,11 +122,11 @@ TEST(RealFft, ClearedWorkRebuildsOverGarbageTables) {
   std::fill(f.table.begin(), f.table.end(), 12345.0f);
   f.work[0] = 0;
   const std::vector<float> x = randomSignal(2048, 4);
-  expectMatches(x, f.run(x), reference(x));
+  expectMatchesDft(x, f.run(x));
   // A mark no build could leave is not trusted either.
   std::fill(f.table.begin(), f.table.end(), -1.0f);
   f.work[0] = 3;
-  expectMatches(x, f.run(x), reference(x));
+  expectMatchesDft(x, f.run(x));
 }
 
 TEST(RealFft, InvalidSizesAndPointersChangeNothing) {

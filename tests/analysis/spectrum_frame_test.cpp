@@ -13,12 +13,6 @@ using dspfx::SpectrumFrame;
 
 using dspfx::test::kPi;
 
-std::vector<float> ramp(size_t n, float start) {
-  std::vector<float> v(n);
-  for (size_t i = 0; i < n; ++i) v[i] = start + 0.001f * static_cast<float>(i);
-  return v;
-}
-
 TEST(SpectrumFrame, SetupOrderAndRejections) {
   SpectrumFrame f;
   std::vector<float> out(8, 7.0f);
@@ -37,24 +31,6 @@ TEST(SpectrumFrame, SetupOrderAndRejections) {
   for (uint32_t i = 0; i < 32; ++i) {
     EXPECT_FLOAT_EQ(f.window[i], static_cast<float>(0.5 * (1 - std::cos(2 * kPi * (i - 0.5) / 32)))) << i;
   }
-}
-
-TEST(SpectrumFrame, SlidingHistoryShowsTheNewestSamples) {
-  SpectrumFrame f;
-  ASSERT_TRUE(f.setup(1024, 4096, 2048, 120.0f));
-  const std::vector<float> a = ramp(1024, 0.1f), b = ramp(1024, -0.5f), c = ramp(1024, 0.3f);
-  f.loadFrame(a.data());
-  for (uint32_t i = 0; i < 1024; ++i) ASSERT_EQ(f.work[i], 0.0f) << "older part is silence at " << i;
-  for (uint32_t i = 0; i < 1024; ++i) ASSERT_EQ(f.work[1024 + i], a[i] * f.window[1024 + i]) << i;
-  f.loadFrame(b.data());
-  for (uint32_t i = 0; i < 1024; ++i) {
-    ASSERT_EQ(f.work[i], a[i] * f.window[i]) << i;
-    ASSERT_EQ(f.work[1024 + i], b[i] * f.window[1024 + i]) << i;
-  }
-  f.loadFrame(c.data());
-  EXPECT_EQ(f.history[0], 0.0f);  // a's predecessor, still zero
-  EXPECT_EQ(f.history[1024], a[0]);
-  EXPECT_EQ(f.work[0], b[0] * f.window[0]);
 }
 
 TEST(SpectrumFrame, SmallerSizeKeepsArraysAndTables) {
