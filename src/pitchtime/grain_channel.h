@@ -6,8 +6,8 @@
 // in a reversed ring so grains may reach back across piece boundaries.
 //
 // What differs between the two families is supplied by them: where a new
-// grain starts reading, how long the ring is, how a grain turns its phase
-// into a sample (integer frames for the stretcher, interpolated fractional
+// grain starts reading, how long the ring is, how a run of grains turns into
+// samples (integer frames for the stretcher, interpolated fractional
 // positions for the pitch shifter) and which parameters change between
 // pieces (the Params record, held once pending and once active).
 #include <algorithm>
@@ -22,6 +22,19 @@ namespace dspfx {
 
 // Longest run of input one grain pass handles at once; longer blocks are cut.
 inline constexpr uint32_t kMaxPieceFrames = 32768;
+
+// Frames a mixing kernel accumulates at once; its sums live on the stack.
+inline constexpr uint32_t kMixChunk = 256;
+
+// Frames of the piece staged behind the history: enough for any span of
+// kMixChunk frames read at up to twice the input speed, plus the four taps
+// of cubic interpolation, so a span that starts in the history always ends
+// inside the staged copy.
+inline constexpr uint32_t kStageHead = 2 * kMixChunk + 8;
+
+// Copies of the last frame staged after a short piece: reads a little past
+// the end see what frameAt gives them there.
+inline constexpr uint32_t kStageTail = 8;
 
 // Grains longer than this are refused: the ring of the stretcher is eight
 // grains long and must stay addressable by the 32-bit allocator.
@@ -71,6 +84,29 @@ struct PitchGrainSlot : GrainSlot {
   float readOffset = 0.0f;
 };
 
+// The input a piece's grains read, frame k relative to the piece's first
+// frame. Frames inside the piece are read where they are; the history the
+// ring holds is staged in frame order in front of the piece's first frames,
+// so a grain can read across the start of the piece without the ring's
+// modular indexing.
+struct PieceSource {
+  const float* in = nullptr;
+  uint32_t n = 0;
+  // staged[k - stagedFirst] is frame k for stagedFirst <= k < stagedEnd.
+  const float* staged = nullptr;
+  int64_t stagedFirst = 0;
+  int64_t stagedEnd = 0;
+
+  // The frames first .. last as one array, or null when they are neither
+  // all inside the piece nor all staged (the caller then reads frame by
+  // frame through frameAt).
+  const float* span(int64_t first, int64_t last) const {
+    if (first >= 0 && last < static_cast<int64_t>(n)) return in + first;
+    if (first >= stagedFirst && last < stagedEnd) return staged + (first - stagedFirst);
+    return nullptr;
+  }
+};
+
 template <class Slot, class Params>
 class GrainChannel : public DspObject {
  public:
@@ -104,9 +140,11 @@ class GrainChannel : public DspObject {
   bool prepareStorage(uint32_t n, uint32_t ringFrames, uint32_t count) {
     if (ringFrames > ringCapacity_) {
       freeFloats(historyRing);
+      freeFloats(staging_);
       ringCapacity_ = 0;
       historyRing = allocFloats(ringFrames);
-      if (!historyRing) return failStorage();
+      staging_ = allocFloats(ringFrames + kStageHead + kStageTail);
+      if (!historyRing || !staging_) return failStorage();
       ringCapacity_ = ringFrames;
     }
     if (n > windowCapacity_) {
@@ -118,9 +156,11 @@ class GrainChannel : public DspObject {
     }
     if (count > slotCapacity_) {
       delete[] slots;
+      delete[] mixList_;
       slotCapacity_ = 0;
       slots = new (std::nothrow) Slot[count];
-      if (!slots) return failStorage();
+      mixList_ = new (std::nothrow) uint32_t[count];
+      if (!slots || !mixList_) return failStorage();
       slotCapacity_ = count;
     }
     ringLength = ringFrames;
@@ -181,24 +221,82 @@ class GrainChannel : public DspObject {
     }
   }
 
-  // One output frame: sample(slot) gives the grain's input at its current
-  // phase. Dividing by the summed window keeps the level independent of how
-  // many grains overlap.
-  template <class Acc, class Sample>
-  float mixFrame(Sample&& sample) {
-    Acc sum = 0;
-    Acc weight = 0;
-    for (uint32_t i = 0; i < slotCount; ++i) {
-      Slot& s = slots[i];
-      if (!s.active) continue;
-      const Acc v = sample(s);
-      const float w = s.window[s.phase];
-      sum += v * w;
-      weight += w;
-      if (++s.phase >= s.length) s.active = 0;
+  // Grain scheduling and mixing for output frames 0 .. m - 1 of a piece.
+  // Frame by frame, a due grain starts (place(slot, j) sets where it reads
+  // from) and then every active grain contributes its frame. Between two
+  // starts or ends the set of active grains does not change, so the frames
+  // are handed out in such runs: mix(out, frames, list, count) adds up the
+  // slots list[0 .. count - 1] (ascending, as frame by frame) over the run,
+  // starting at each slot's current phase, and advances whatever the family
+  // keeps beyond the phase. Output frames no grain covers are 0.
+  template <class Place, class Mix>
+  void mixPiece(float* out, uint32_t m, Place&& place, Mix&& mix) {
+    for (uint32_t j = 0; j < m;) {
+      if (Slot* g = scheduleGrain()) place(*g, j);
+      // The frame whose tick finds the counter at 0 starts the next grain.
+      uint32_t frames = std::min(m - j, hopCounter == 0 ? 1u : hop - hopCounter + 1);
+      uint32_t count = 0;
+      for (uint32_t i = 0; i < slotCount; ++i) {
+        const Slot& s = slots[i];
+        if (!s.active) continue;
+        mixList_[count++] = i;
+        const int64_t left = static_cast<int64_t>(s.length) - s.phase;
+        frames = static_cast<uint32_t>(std::clamp<int64_t>(left, 1, frames));
+      }
+      if (count == 0) {
+        std::fill(out + j, out + j + frames, 0.0f);
+      } else {
+        mix(out + j, frames, static_cast<const uint32_t*>(mixList_), count);
+        for (uint32_t k = 0; k < count; ++k) {
+          Slot& s = slots[mixList_[k]];
+          s.phase += static_cast<int32_t>(frames);
+          if (s.phase >= s.length) s.active = 0;
+        }
+      }
+      // The frames after the first tick without starting a grain.
+      hopCounter += frames - 1;
+      if (hopCounter >= hop) hopCounter = 0;
+      j += frames;
     }
-    if (weight > 0) return static_cast<float>(sum * (outputGain / weight));
-    return 0.0f;
+  }
+
+  // The output frames of a run from the grains' sums. Dividing by the summed
+  // window keeps the level independent of how many grains overlap.
+  template <class Acc>
+  void normalise(float* out, const Acc* sum, const Acc* weight, uint32_t frames) const {
+    const float gain = outputGain;
+    for (uint32_t t = 0; t < frames; ++t) {
+      out[t] = weight[t] > 0 ? static_cast<float>(sum[t] * (gain / weight[t])) : 0.0f;
+    }
+  }
+
+  // Stages the history a piece of n frames may read, back to frame lowest
+  // (and no further than the ring reaches), with the piece's first frames
+  // after it.
+  PieceSource stagePiece(const float* in, uint32_t n, int64_t lowest) const {
+    const uint32_t back =
+        lowest < 0 ? static_cast<uint32_t>(std::min<int64_t>(-lowest, ringLength)) : 0;
+    float* dst = staging_;
+    uint32_t idx = ringPosition;
+    for (uint32_t m = back; m-- > 0;) {
+      dst[m] = historyRing[idx];
+      if (++idx == ringLength) idx = 0;
+    }
+    dst += back;
+    PieceSource src;
+    src.in = in;
+    src.n = n;
+    src.staged = staging_;
+    src.stagedFirst = -static_cast<int64_t>(back);
+    if (n <= kStageHead) {
+      std::copy(in, in + n, dst);
+      std::fill(dst + n, dst + n + kStageTail, in[n - 1]);
+      src.stagedEnd = n + kStageTail;
+    } else {
+      std::copy(in, in + kStageHead, dst);
+      src.stagedEnd = kStageHead;
+    }
+    return src;
   }
 
   // Input frame k of the current piece of n frames: the ring before it,
@@ -236,9 +334,12 @@ class GrainChannel : public DspObject {
 
   void releaseStorage() {
     freeFloats(historyRing);
+    freeFloats(staging_);
     freeFloats(window);
     delete[] slots;
     slots = nullptr;
+    delete[] mixList_;
+    mixList_ = nullptr;
     ringCapacity_ = windowCapacity_ = slotCapacity_ = 0;
     ringLength = 0;
     allocated = false;
@@ -250,6 +351,10 @@ class GrainChannel : public DspObject {
     return false;
   }
 
+  // The history in frame order and the head of the piece (stagePiece).
+  float* staging_ = nullptr;
+  // The slots of one run (mixPiece).
+  uint32_t* mixList_ = nullptr;
   uint32_t ringCapacity_ = 0;
   uint32_t windowCapacity_ = 0;
   uint32_t slotCapacity_ = 0;

@@ -76,6 +76,9 @@ bool PitchShiftChannel::build(uint32_t sampleRate, float pitch, float outLevelDb
   // The ring keeps the length it was last allocated with when N shrinks.
   const uint32_t ringFrames = std::max(ringLength, 3 * n + 3);
   if (!prepareStorage(n, ringFrames, slotCount)) return false;
+  // Without its table the shifter only runs slower.
+  if (n <= kMaxTableFrames) table_.allocate(n + 1);
+  table_.valid = false;
 
   const int32_t lead = pendingPitch >= 0.0f
                            ? truncToInt32(static_cast<float>(n) * pending.ratio)
@@ -98,6 +101,22 @@ void PitchShiftChannel::setOutLevel(float outLevelDb) {
   setOutputLevel(outLevelDb);
 }
 
+namespace {
+
+// Positions within this of 0 add to a table offset exactly (see PhaseTable).
+constexpr int32_t kMaxTablePosition = 1 << 27;
+
+// The weights of the four taps around a position whose fractional part
+// is f, the newest tap last.
+inline void cubicWeightsAt(double f, double& w0, double& w1, double& w2, double& w3) {
+  w0 = cubicWeight(static_cast<float>(1.0 + f));
+  w1 = cubicWeight(static_cast<float>(f));
+  w2 = cubicWeight(static_cast<float>(1.0 - f));
+  w3 = cubicWeight(static_cast<float>(2.0 - f));
+}
+
+}  // namespace
+
 double PitchShiftChannel::inputAt(const float* in, uint32_t n, double x) const {
   // The offsets of one frame (linear) and two (cubic) keep the newest frame
   // read at floor(x): a grain never reads ahead of the frame it produces.
@@ -118,7 +137,6 @@ double PitchShiftChannel::inputAt(const float* in, uint32_t n, double x) const {
   const double q = x - 2.0;
   const double fi = std::floor(q);
   const auto i = static_cast<int64_t>(fi);
-  const double f = q - fi;
   float p0, p1, p2, p3;
   if (i >= 1 && i + 2 < static_cast<int64_t>(n)) {
     p0 = in[i - 1];
@@ -131,35 +149,159 @@ double PitchShiftChannel::inputAt(const float* in, uint32_t n, double x) const {
     p2 = frameAt(in, n, i + 1);
     p3 = frameAt(in, n, i + 2);
   }
-  return p0 * cubicWeight(static_cast<float>(1.0 + f)) + p1 * cubicWeight(static_cast<float>(f)) +
-         p2 * cubicWeight(static_cast<float>(1.0 - f)) + p3 * cubicWeight(static_cast<float>(2.0 - f));
+  double w0, w1, w2, w3;
+  cubicWeightsAt(q - fi, w0, w1, w2, w3);
+  return p0 * w0 + p1 * w1 + p2 * w2 + p3 * w3;
+}
+
+bool PitchShiftChannel::PhaseTable::allocate(uint32_t frames) {
+  valid = false;
+  if (frames <= capacity) return true;
+  capacity = 0;
+  offset.reset(new (std::nothrow) float[frames]);
+  anchor.reset(new (std::nothrow) int32_t[frames]);
+  bool ok = offset && anchor;
+  for (auto& w : weight) {
+    w.reset(new (std::nothrow) double[frames]);
+    ok = ok && w;
+  }
+  if (ok) capacity = frames;
+  return ok;
+}
+
+void PitchShiftChannel::PhaseTable::fill(float newRatio, uint32_t frames,
+                                         uint32_t interpolation) {
+  // Offsets below 1/2 other than 0 would not add exactly to a position.
+  valid = frames < capacity && newRatio >= 0.5f;
+  if (!valid) return;
+  ratio = newRatio;
+  float r = 0.0f;
+  for (uint32_t p = 0; p < frames; ++p) {
+    offset[p] = r;
+    // The grain's own arithmetic at position 0.
+    const double x = static_cast<double>(r);
+    if (interpolation == 0) {
+      const double q = x - 1.0;
+      const double fi = std::floor(q);
+      anchor[p] = static_cast<int32_t>(fi);
+      weight[0][p] = q - fi;
+    } else {
+      const double q = x - 2.0;
+      const double fi = std::floor(q);
+      anchor[p] = static_cast<int32_t>(fi);
+      cubicWeightsAt(q - fi, weight[0][p], weight[1][p], weight[2][p], weight[3][p]);
+    }
+    r += newRatio;
+  }
+  offset[frames] = r;
+}
+
+bool PitchShiftChannel::mixFromTable(const PieceSource& src, const PitchGrainSlot& g,
+                                     uint32_t phase, uint32_t frames, double* sum,
+                                     double* weight) const {
+  const PhaseTable& tab = table_;
+  if (!tab.valid || phase + frames > grainLength || g.readOffset != tab.offset[phase] ||
+      g.position >= kMaxTablePosition || g.position <= -kMaxTablePosition) {
+    return false;
+  }
+  const int32_t* anchor = tab.anchor.get() + phase;
+  const bool cubic = interpolation != 0;
+  const int64_t first = static_cast<int64_t>(g.position) + anchor[0] - (cubic ? 1 : 0);
+  const int64_t last = static_cast<int64_t>(g.position) + anchor[frames - 1] + (cubic ? 2 : 1);
+  const float* taps = src.span(first, last);
+  if (!taps) return false;
+  const float* w = g.window + phase;
+  const int32_t a0 = anchor[0];
+  if (cubic) {
+    const double* w0 = tab.weight[0].get() + phase;
+    const double* w1 = tab.weight[1].get() + phase;
+    const double* w2 = tab.weight[2].get() + phase;
+    const double* w3 = tab.weight[3].get() + phase;
+    for (uint32_t t = 0; t < frames; ++t) {
+      const float* x = taps + (anchor[t] - a0);
+      const double v = x[0] * w0[t] + x[1] * w1[t] + x[2] * w2[t] + x[3] * w3[t];
+      sum[t] += v * w[t];
+      weight[t] += w[t];
+    }
+  } else {
+    const double* fraction = tab.weight[0].get() + phase;
+    for (uint32_t t = 0; t < frames; ++t) {
+      const float* x = taps + (anchor[t] - a0);
+      const double v = x[0] + fraction[t] * (x[1] - x[0]);
+      sum[t] += v * w[t];
+      weight[t] += w[t];
+    }
+  }
+  return true;
+}
+
+void PitchShiftChannel::mixGrains(const PieceSource& src, float* out, uint32_t frames,
+                                  const uint32_t* list, uint32_t count) {
+  double sum[kMixChunk];
+  double weight[kMixChunk];
+  const float ratio = active.ratio;
+  for (uint32_t done = 0; done < frames; done += kMixChunk) {
+    const uint32_t c = std::min(kMixChunk, frames - done);
+    std::fill(sum, sum + c, 0.0);
+    std::fill(weight, weight + c, 0.0);
+    // Grain by grain, each adding to every frame's sums in slot order as a
+    // frame-by-frame mix would.
+    for (uint32_t k = 0; k < count; ++k) {
+      PitchGrainSlot& g = slots[list[k]];
+      const uint32_t phase = static_cast<uint32_t>(g.phase) + done;
+      if (mixFromTable(src, g, phase, c, sum, weight)) {
+        g.readOffset = table_.offset[phase + c];
+        continue;
+      }
+      // Off the table (pre-rolled grains, grains that lived through a change
+      // of ratio) or reading across the ring's reach: frame by frame.
+      const float* w = g.window + phase;
+      float r = g.readOffset;
+      for (uint32_t t = 0; t < c; ++t) {
+        // Formed in double so the fractional part survives large positions.
+        const double v = inputAt(src.in, src.n, g.position + static_cast<double>(r));
+        r += ratio;
+        sum[t] += v * w[t];
+        weight[t] += w[t];
+      }
+      g.readOffset = r;
+    }
+    normalise(out + done, sum, weight, c);
+  }
 }
 
 void PitchShiftChannel::runGrains(const float* in, float* out, uint32_t n) {
   const PitchParams p = active;
-  auto schedule = [&](uint32_t j) {
-    if (PitchGrainSlot* g = scheduleGrain()) {
-      g->position = static_cast<int32_t>(j) + p.startOffset;
-      g->readOffset = 0.0f;
-    }
+  auto place = [&](PitchGrainSlot& g, uint32_t j) {
+    g.position = static_cast<int32_t>(j) + p.startOffset;
+    g.readOffset = 0.0f;
   };
   if (p.bypass) {
     for (uint32_t j = 0; j < n; ++j) {
-      schedule(j);
+      if (PitchGrainSlot* g = scheduleGrain()) place(*g, j);
       ageGrains();
       out[j] = in[j];
     }
   } else {
-    auto sample = [&](PitchGrainSlot& g) {
-      // Formed in double so the fractional part survives large positions.
-      const double v = inputAt(in, n, g.position + static_cast<double>(g.readOffset));
-      g.readOffset += p.ratio;
-      return v;
-    };
-    for (uint32_t j = 0; j < n; ++j) {
-      schedule(j);
-      out[j] = mixFrame<double>(sample);
+    if (!table_.valid || table_.ratio != p.ratio) {
+      table_.fill(p.ratio, grainLength, interpolation);
     }
+    // Read offsets only grow, and a new grain first reads around its start
+    // offset: that bounds the history the piece reads (with the taps below
+    // the read position to spare).
+    int64_t lowest = static_cast<int64_t>(p.startOffset) - 4;
+    for (uint32_t i = 0; i < slotCount; ++i) {
+      const PitchGrainSlot& g = slots[i];
+      if (g.active) {
+        lowest = std::min(lowest, static_cast<int64_t>(g.position) +
+                                      static_cast<int64_t>(std::floor(g.readOffset)) - 4);
+      }
+    }
+    const PieceSource src = stagePiece(in, n, lowest);
+    mixPiece(out, n, place,
+             [&](float* runOut, uint32_t frames, const uint32_t* list, uint32_t count) {
+               mixGrains(src, runOut, frames, list, count);
+             });
   }
   finishPiece(in, n);
 }

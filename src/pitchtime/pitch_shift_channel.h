@@ -2,6 +2,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "pitchtime/grain_channel.h"
 #include "rate/biquad_cascade.h"
@@ -41,6 +42,9 @@ class ChannelBusyFlag {
 class PitchShiftChannel : public GrainChannel<PitchGrainSlot, PitchParams> {
  public:
   static constexpr int32_t kFilterOrder = 10;
+  // Longest grain whose phases get a table (40 bytes a frame); longer grains
+  // interpolate every frame from scratch.
+  static constexpr uint32_t kMaxTableFrames = 1u << 16;
 
   // Builds (or rebuilds, resetting grains and history) the shifter. False
   // with allocated false when the grain or hop is below one frame or memory
@@ -68,12 +72,45 @@ class PitchShiftChannel : public GrainChannel<PitchGrainSlot, PitchParams> {
   std::array<float, kMaxPieceFrames> scratch{};
 
  private:
+  // Grains that start at read offset 0 under one ratio all pass through the
+  // same offsets, so what depends on the offset alone is worked out once per
+  // phase: the offset, the tap the interpolation is anchored at and the
+  // weights (cubic) or fraction (linear). With an integer position and an
+  // offset of 0 or at least 1/2, position plus offset is exact in double,
+  // so these are bit for bit what the grain would compute itself. A grain is
+  // on the table while its offset equals the table's at its phase; pre-rolled
+  // grains and grains that lived through a change of ratio are not.
+  struct PhaseTable {
+    bool allocate(uint32_t frames);
+    void fill(float ratio, uint32_t frames, uint32_t interpolation);
+
+    uint32_t capacity = 0;
+    bool valid = false;
+    float ratio = 0.0f;
+    // offset[p]: the read offset at phase p, p = 0 .. N.
+    std::unique_ptr<float[]> offset;
+    // anchor[p]: floor(offset - 2) (cubic) or floor(offset - 1) (linear).
+    std::unique_ptr<int32_t[]> anchor;
+    // weight[i][p]: cubic weights of the taps anchor - 1 .. anchor + 2;
+    // weight[0] is the linear fraction.
+    std::unique_ptr<double[]> weight[4];
+  };
+
   void applyPitch(float pitch);
   void processPiece(const float* in, float* out, uint32_t n);
   // The grain engine over one piece of n frames.
   void runGrains(const float* in, float* out, uint32_t n);
+  // Adds up the listed grains over one run of output frames.
+  void mixGrains(const PieceSource& src, float* out, uint32_t frames, const uint32_t* list,
+                 uint32_t count);
+  // One grain's contribution to frames of sums through the phase table;
+  // false when the grain is not on the table or its taps are not in one span.
+  bool mixFromTable(const PieceSource& src, const PitchGrainSlot& g, uint32_t phase,
+                    uint32_t frames, double* sum, double* weight) const;
   // Input at fractional position x of the current piece.
   double inputAt(const float* in, uint32_t n, double x) const;
+
+  PhaseTable table_;
 };
 
 }  // namespace dspfx

@@ -60,32 +60,69 @@ uint32_t StretchChannel::build(uint32_t capacityFrames, uint32_t sampleRate, flo
   return truncToUint32(static_cast<float>(capacityFrames) * pending.ratio);
 }
 
+void StretchChannel::mixGrains(const PieceSource& src, float* out, uint32_t frames,
+                               const uint32_t* list, uint32_t count) {
+  float sum[kMixChunk];
+  float weight[kMixChunk];
+  for (uint32_t done = 0; done < frames; done += kMixChunk) {
+    const uint32_t c = std::min(kMixChunk, frames - done);
+    std::fill(sum, sum + c, 0.0f);
+    std::fill(weight, weight + c, 0.0f);
+    // Grain by grain, each adding to every frame's sums in slot order as a
+    // frame-by-frame mix would.
+    for (uint32_t k = 0; k < count; ++k) {
+      const GrainSlot& g = slots[list[k]];
+      const int32_t phase = g.phase + static_cast<int32_t>(done);
+      const float* w = g.window + phase;
+      const int64_t first = static_cast<int64_t>(g.position) + phase;
+      if (const float* v = src.span(first, first + c - 1)) {
+        for (uint32_t t = 0; t < c; ++t) {
+          sum[t] += v[t] * w[t];
+          weight[t] += w[t];
+        }
+      } else {
+        for (uint32_t t = 0; t < c; ++t) {
+          sum[t] += frameAt(src.in, src.n, first + t) * w[t];
+          weight[t] += w[t];
+        }
+      }
+    }
+    normalise(out + done, sum, weight, c);
+  }
+}
+
 uint32_t StretchChannel::processPiece(const float* in, float* out, uint32_t n) {
   pieceFrames = n;
   const StretchParams p = active;
   const uint32_t m = pieceOutputFrames(n, p);
   // A grain due at output frame j reads from the input frame that output
   // frame maps to, taken startOffset frames early for ratios of 1 and above.
-  auto schedule = [&](uint32_t j) {
-    if (GrainSlot* g = scheduleGrain()) {
-      g->position = truncToInt32(static_cast<float>(j + p.startOffset) * p.inverseRatio) -
-                    static_cast<int32_t>(p.startOffset);
-    }
+  auto place = [&](GrainSlot& g, uint32_t j) {
+    g.position = truncToInt32(static_cast<float>(j + p.startOffset) * p.inverseRatio) -
+                 static_cast<int32_t>(p.startOffset);
   };
   if (p.bypass) {
     for (uint32_t j = 0; j < n; ++j) {
-      schedule(j);
+      if (GrainSlot* g = scheduleGrain()) place(*g, j);
       ageGrains();
       out[j] = in[j];
     }
-  } else {
-    auto sample = [&](const GrainSlot& g) {
-      return frameAt(in, n, static_cast<int64_t>(g.position) + g.phase);
-    };
-    for (uint32_t j = 0; j < m; ++j) {
-      schedule(j);
-      out[j] = mixFrame<float>(sample);
+  } else if (m > 0) {
+    // Grains only move forward, and a new one reads first from where the
+    // first output frame maps to: that bounds the history the piece reads.
+    int64_t lowest = static_cast<int64_t>(truncToInt32(static_cast<float>(p.startOffset) *
+                                                       p.inverseRatio)) -
+                     static_cast<int64_t>(p.startOffset);
+    for (uint32_t i = 0; i < slotCount; ++i) {
+      if (slots[i].active) {
+        lowest = std::min(lowest, static_cast<int64_t>(slots[i].position) + slots[i].phase);
+      }
     }
+    const PieceSource src = stagePiece(in, n, lowest);
+    mixPiece(out, m, place,
+             [&](float* runOut, uint32_t frames, const uint32_t* list, uint32_t count) {
+               mixGrains(src, runOut, frames, list, count);
+             });
   }
   finishPiece(in, n);
   return m;

@@ -47,6 +47,9 @@ class StretchChannel : public GrainChannel<GrainSlot, StretchParams> {
 
  private:
   uint32_t processPiece(const float* in, float* out, uint32_t n);
+  // Adds up the listed grains over one run of output frames.
+  void mixGrains(const PieceSource& src, float* out, uint32_t frames, const uint32_t* list,
+                 uint32_t count);
 };
 
 }  // namespace dspfx
