@@ -32,10 +32,6 @@ inline constexpr uint32_t kMixChunk = 256;
 // inside the staged copy.
 inline constexpr uint32_t kStageHead = 2 * kMixChunk + 8;
 
-// Copies of the last frame staged after a short piece: reads a little past
-// the end see what frameAt gives them there.
-inline constexpr uint32_t kStageTail = 8;
-
 // Grains longer than this are refused: the ring of the stretcher is eight
 // grains long and must stay addressable by the 32-bit allocator.
 inline constexpr uint32_t kMaxGrainFrames = 1u << 22;
@@ -143,7 +139,7 @@ class GrainChannel : public DspObject {
       freeFloats(staging_);
       ringCapacity_ = 0;
       historyRing = allocFloats(ringFrames);
-      staging_ = allocFloats(ringFrames + kStageHead + kStageTail);
+      staging_ = allocFloats(ringFrames + kStageHead);
       if (!historyRing || !staging_) return failStorage();
       ringCapacity_ = ringFrames;
     }
@@ -288,14 +284,9 @@ class GrainChannel : public DspObject {
     src.n = n;
     src.staged = staging_;
     src.stagedFirst = -static_cast<int64_t>(back);
-    if (n <= kStageHead) {
-      std::copy(in, in + n, dst);
-      std::fill(dst + n, dst + n + kStageTail, in[n - 1]);
-      src.stagedEnd = n + kStageTail;
-    } else {
-      std::copy(in, in + kStageHead, dst);
-      src.stagedEnd = kStageHead;
-    }
+    const uint32_t head = std::min(n, kStageHead);
+    std::copy(in, in + head, dst);
+    src.stagedEnd = head;
     return src;
   }
 
