@@ -37,7 +37,6 @@ void WaveShaper::build(float harmonics) {
   *hi = TransferPoint{1.0f, 1.0f, 0.0f, nullptr, lo};
   head = lo;
   tail = hi;
-  cursor = hi;
   count = 2;
 
   const double h = harmonics;
@@ -65,22 +64,53 @@ void WaveShaper::build(float harmonics) {
     p->slope = (y - p->y) / (x - p->x);
     ++count;
   }
+  index();
   allocated = true;
 }
 
+void WaveShaper::index() {
+  uint32_t k = 0;
+  for (const TransferPoint* p = head; p; p = p->next, ++k) {
+    sorted[k] = p;
+    xs[k] = p->x;
+    ys[k] = p->y;
+    slopes[k] = p->slope;
+  }
+  cursor = count - 1;
+  k = 0;
+  for (uint32_t cell = 0; cell < kGridCells; ++cell) {
+    const float edge = static_cast<float>(cell) / kGridCells;
+    while (k + 1 < count && xs[k + 1] <= edge) ++k;
+    grid[cell] = static_cast<uint8_t>(k);
+  }
+}
+
 void WaveShaper::apply(const float* in, float* out, uint32_t n) {
-  TransferPoint* p = cursor;
+  const uint32_t last = count - 1;
+  uint32_t c = cursor;
   for (uint32_t i = 0; i < n; ++i) {
     const float v = in[i];
     const float a = std::fabs(v);
-    while (p->prev && a < p->x) p = p->prev;
-    while (p->next && p->next->x <= a) p = p->next;
-    // The last point is flat: taking its y directly keeps the hard limit at
-    // exactly 1 even for an infinite input.
-    const float y = p->next ? p->y + p->slope * (a - p->x) : p->y;
+    float y;
+    if (a < 1.0f) {
+      // a * kGridCells is exact (a power of two), so the cell's lower edge
+      // never lies above a. The last point (x = 1) ends every search.
+      uint32_t k = grid[static_cast<uint32_t>(a * static_cast<float>(kGridCells))];
+      k += xs[k + 1] <= a ? 1u : 0u;
+      while (xs[k + 1] <= a) ++k;
+      y = ys[k] + slopes[k] * (a - xs[k]);
+      c = k;
+    } else if (a >= 1.0f) {
+      // The last point is flat: taking its y directly keeps the hard limit at
+      // exactly 1 even for an infinite input.
+      c = last;
+      y = ys[last];
+    } else {
+      y = c != last ? ys[c] + slopes[c] * (a - xs[c]) : ys[c];
+    }
     out[i] = floatOf(bitsOf(y) | (bitsOf(v) & 0x80000000u));
   }
-  cursor = p;
+  cursor = c;
 }
 
 }  // namespace dspfx

@@ -34,15 +34,32 @@ class WaveShaper : public DspObject {
   void apply(const float* in, float* out, uint32_t n);
 
   const TransferPoint* first() const { return head; }
-  const TransferPoint* current() const { return cursor; }
+  const TransferPoint* current() const { return sorted[cursor]; }
   uint32_t count = 0;
 
  private:
+  // A magnitude's segment is found from a uniform grid over 0..1: each cell
+  // names the last point at or below its lower edge, and the points are
+  // spread thinly enough that a step or two forward finds the segment. A
+  // walk along the list from the previous sample would cost a mispredicted
+  // branch for almost every sample of a noisy band.
+  static constexpr uint32_t kGridCells = 1024;
+
+  void index();
+
   std::array<TransferPoint, kMaxPoints> pool{};
   TransferPoint* head = nullptr;
   TransferPoint* tail = nullptr;
-  // The point used last: neighbouring samples rarely move more than a step.
-  TransferPoint* cursor = nullptr;
+  // The list in x order, split into arrays for the per-sample lookup.
+  std::array<const TransferPoint*, kMaxPoints> sorted{};
+  std::array<float, kMaxPoints> xs{};
+  std::array<float, kMaxPoints> ys{};
+  std::array<float, kMaxPoints> slopes{};
+  std::array<uint8_t, kGridCells> grid{};
+  // The point used last, as a position in sorted. Only a NaN sample has no
+  // segment of its own: it is shaped on this one, as a walk that cannot move
+  // would shape it.
+  uint32_t cursor = 0;
 };
 
 }  // namespace dspfx
