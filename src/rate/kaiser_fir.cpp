@@ -22,6 +22,66 @@ KaiserFir::AlignedFloats alignedFloats(size_t n) {
 
 bool isPowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 
+// Four lanes of float arithmetic: one register where SSE2 is there, four
+// plain floats elsewhere. Each lane rounds as a lone float operation would,
+// so the lane kernels give the same bits either way.
+#ifdef DSPFX_KAISER_SSE2
+using Quad = __m128;
+inline Quad load4(const float* p) { return _mm_load_ps(p); }
+inline void store4(float* p, Quad a) { _mm_store_ps(p, a); }
+inline Quad add4(Quad a, Quad b) { return _mm_add_ps(a, b); }
+inline Quad mul4(Quad a, Quad b) { return _mm_mul_ps(a, b); }
+inline Quad zero4() { return _mm_setzero_ps(); }
+// Rows of four floats at src[i * srcStride] become columns at
+// dst[i * dstStride]; the flags say which side is 16-byte aligned.
+template <bool DstAligned, bool SrcAligned>
+inline void transpose4(const float* src, size_t srcStride, float* dst, size_t dstStride) {
+  __m128 r0 = SrcAligned ? _mm_load_ps(src) : _mm_loadu_ps(src);
+  __m128 r1 = SrcAligned ? _mm_load_ps(src + srcStride) : _mm_loadu_ps(src + srcStride);
+  __m128 r2 = SrcAligned ? _mm_load_ps(src + 2 * srcStride) : _mm_loadu_ps(src + 2 * srcStride);
+  __m128 r3 = SrcAligned ? _mm_load_ps(src + 3 * srcStride) : _mm_loadu_ps(src + 3 * srcStride);
+  _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+  if (DstAligned) {
+    _mm_store_ps(dst, r0);
+    _mm_store_ps(dst + dstStride, r1);
+    _mm_store_ps(dst + 2 * dstStride, r2);
+    _mm_store_ps(dst + 3 * dstStride, r3);
+  } else {
+    _mm_storeu_ps(dst, r0);
+    _mm_storeu_ps(dst + dstStride, r1);
+    _mm_storeu_ps(dst + 2 * dstStride, r2);
+    _mm_storeu_ps(dst + 3 * dstStride, r3);
+  }
+}
+#else
+struct Quad {
+  float v[4];
+};
+inline Quad load4(const float* p) { return Quad{{p[0], p[1], p[2], p[3]}}; }
+inline void store4(float* p, Quad a) {
+  for (int l = 0; l < 4; ++l) p[l] = a.v[l];
+}
+inline Quad add4(Quad a, Quad b) {
+  for (int l = 0; l < 4; ++l) a.v[l] += b.v[l];
+  return a;
+}
+inline Quad mul4(Quad a, Quad b) {
+  for (int l = 0; l < 4; ++l) a.v[l] *= b.v[l];
+  return a;
+}
+inline Quad zero4() { return Quad{{0.0f, 0.0f, 0.0f, 0.0f}}; }
+template <bool DstAligned, bool SrcAligned>
+inline void transpose4(const float* src, size_t srcStride, float* dst, size_t dstStride) {
+  float t[4][4];
+  for (size_t i = 0; i < 4; ++i) {
+    for (size_t j = 0; j < 4; ++j) t[j][i] = src[i * srcStride + j];
+  }
+  for (size_t j = 0; j < 4; ++j) {
+    for (size_t i = 0; i < 4; ++i) dst[j * dstStride + i] = t[j][i];
+  }
+}
+#endif
+
 }  // namespace
 
 KaiserFir::~KaiserFir() { release(); }
@@ -29,6 +89,9 @@ KaiserFir::~KaiserFir() { release(); }
 void KaiserFir::release() {
   coef.reset();
   table.reset();
+  lanesIn.reset();
+  lanesOut.reset();
+  coefQuads.reset();
   proto.reset();
   history.reset();
   window.reset();
@@ -70,12 +133,16 @@ bool KaiserFir::prepare(float attenuation, uint32_t n, int32_t filterKind) {
     history = alignedFloats(n);
     proto.reset(new (std::nothrow) double[m + 1]);
     window.reset(new (std::nothrow) double[m + 1]);
-    if (!coef || !table || !history || !proto || !window) {
+    lanesIn = alignedFloats(size_t{2} * n * 4 * kMaxVectors + n);
+    lanesOut = alignedFloats(size_t{n} * 4 * kMaxVectors);
+    coefQuads = alignedFloats(size_t{n + 1} * 4);
+    if (!coef || !table || !history || !proto || !window || !lanesIn || !lanesOut || !coefQuads) {
       release();
       return false;
     }
     std::memset(coef.get(), 0, (n + 1) * sizeof(float));
     std::memset(table.get(), 0, size_t{n} * n * sizeof(float));
+    std::memset(coefQuads.get(), 0, size_t{n + 1} * 4 * sizeof(float));
     capacityOrder = n;
     allocated = true;
   }
@@ -126,6 +193,9 @@ void KaiserFir::design(float fs, float f1, float /*f2*/) {
       table[size_t{i} * n + j] = coef[1 + ((n - i + j) & mask)];
     }
   }
+  for (uint32_t k = 0; k <= n; ++k) {
+    for (uint32_t l = 0; l < 4; ++l) coefQuads[4 * k + l] = coef[k];
+  }
   log2Order = static_cast<uint32_t>(std::log(static_cast<double>(n)) / std::log(2.0));
 }
 
@@ -141,6 +211,151 @@ void KaiserFir::run(const float* in, float* out, uint32_t n) {
 }
 
 void KaiserFir::runScalar(const float* in, float* out, uint32_t n) {
+  uint32_t done = runGroups<Form::kScalar, kMaxVectors>(in, out, n);
+  done += runGroups<Form::kScalar, 1>(in + done, out + done, n - done);
+  stepScalar(in + done, out + done, n - done);
+}
+
+void KaiserFir::run3dnow(const float* in, float* out, uint32_t n) {
+  uint32_t done = runGroups<Form::kTwoLane, kMaxVectors>(in, out, n);
+  done += runGroups<Form::kTwoLane, 1>(in + done, out + done, n - done);
+  step3dnow(in + done, out + done, n - done);
+}
+
+// Orders below 8 have no block to vectorise. The four-lane form keeps eight
+// partial sums per output, so one vector per group is all the registers
+// hold.
+void KaiserFir::runSse(const float* in, float* out, uint32_t n) {
+  if (order < 8) {
+    runScalar(in, out, n);
+    return;
+  }
+  const uint32_t done = runGroups<Form::kSse, 1>(in, out, n);
+  stepSse(in + done, out + done, n - done);
+}
+
+template <KaiserFir::Form F, uint32_t Vectors>
+uint32_t KaiserFir::runGroups(const float* in, float* out, uint32_t n) {
+  const uint32_t taps = order;
+  const uint32_t lanes = 4 * Vectors;
+  const uint32_t group = lanes * taps;
+  // The transposes move blocks of four rows.
+  if (!allocated || taps < 4) return 0;
+  float* const rows = lanesIn.get();
+  float* const past = rows + size_t{2} * taps * lanes;
+  const float* const results = lanesOut.get();
+  float* const h = history.get();
+  uint32_t done = 0;
+  for (; n - done >= group; done += group) {
+    const float* src = in + done;
+    // Row q, lane l holds sample l * N + q - N of the group, counted from
+    // its first input: rows N .. 2N - 1 the lane's own inputs, rows
+    // 0 .. N - 1 the N samples before them, which for lane 0 come from the
+    // history.
+    for (uint32_t q = 0; q < taps; ++q) past[q] = h[(position + taps - 1 - q) & mask];
+    for (uint32_t l = 0; l < lanes; l += 4) {
+      for (uint32_t q = 0; q < 2 * taps; q += 4) {
+        float* dst = rows + size_t{q} * lanes + l;
+        if (l == 0 && q < taps) {
+          // Lane 0 reads the history copy, lanes 1 .. 3 the input.
+          float block[16];
+          for (uint32_t j = 0; j < 4; ++j) block[j] = past[q + j];
+          for (uint32_t i = 1; i < 4; ++i) {
+            for (uint32_t j = 0; j < 4; ++j) block[4 * i + j] = src[(i - 1) * taps + q + j];
+          }
+          transpose4<true, false>(block, 4, dst, lanes);
+        } else {
+          transpose4<true, false>(src + size_t{l} * taps + q - taps, taps, dst, lanes);
+        }
+      }
+    }
+    // A group is a whole number of turns of the circular history: the
+    // position stays, and the slots end up holding the group's last N
+    // samples, as the per-sample loops would leave them.
+    for (uint32_t m = 0; m < taps; ++m) h[(position + m) & mask] = src[group - 1 - m];
+    for (uint32_t r = 0; r < taps; ++r) groupRow<F, Vectors>(r, (r - position) & mask);
+    float* dst = out + done;
+    for (uint32_t r = 0; r < taps; r += 4) {
+      for (uint32_t l = 0; l < lanes; l += 4) {
+        transpose4<false, true>(results + size_t{r} * lanes + l, lanes, dst + size_t{l} * taps + r, taps);
+      }
+    }
+  }
+  return done;
+}
+
+// Output r of every lane. Its per-sample counterpart starts at history slot
+// 0, which holds the sample k0 steps back: step j takes the sample
+// (k0 + j) mod N + 1 steps back and the coefficient of that delay.
+template <KaiserFir::Form F, uint32_t Vectors>
+void KaiserFir::groupRow(uint32_t r, uint32_t k0) {
+  const uint32_t taps = order;
+  const uint32_t lanes = 4 * Vectors;
+  const float* const rows = lanesIn.get();
+  const float* const quads = coefQuads.get();
+  const float* const x = rows + (taps + r) * lanes;
+  float* const y = lanesOut.get() + r * lanes;
+  const Quad c0 = load4(quads);
+  // Samples and coefficient of step j.
+  auto samples = [&](uint32_t j) {
+    const uint32_t k = (k0 + j) & mask;
+    return rows + (taps + r - 1 - k) * lanes;
+  };
+  auto coefficient = [&](uint32_t j) { return load4(quads + 4 * (((k0 + j) & mask) + 1)); };
+
+  if constexpr (F == Form::kScalar) {
+    Quad acc[Vectors];
+    for (uint32_t v = 0; v < Vectors; ++v) acc[v] = mul4(c0, load4(x + 4 * v));
+    for (uint32_t j = 0; j < taps; ++j) {
+      const float* s = samples(j);
+      const Quad c = coefficient(j);
+      for (uint32_t v = 0; v < Vectors; ++v) acc[v] = add4(acc[v], mul4(load4(s + 4 * v), c));
+    }
+    for (uint32_t v = 0; v < Vectors; ++v) store4(y + 4 * v, acc[v]);
+  } else if constexpr (F == Form::kTwoLane) {
+    Quad a0[Vectors];
+    Quad a1[Vectors];
+    for (uint32_t v = 0; v < Vectors; ++v) a0[v] = a1[v] = zero4();
+    for (uint32_t j = 0; j < taps; j += 2) {
+      const float* s0 = samples(j);
+      const float* s1 = samples(j + 1);
+      const Quad c0j = coefficient(j);
+      const Quad c1j = coefficient(j + 1);
+      for (uint32_t v = 0; v < Vectors; ++v) {
+        a0[v] = add4(a0[v], mul4(load4(s0 + 4 * v), c0j));
+        a1[v] = add4(a1[v], mul4(load4(s1 + 4 * v), c1j));
+      }
+    }
+    for (uint32_t v = 0; v < Vectors; ++v) {
+      store4(y + 4 * v, add4(mul4(c0, load4(x + 4 * v)), add4(a0[v], a1[v])));
+    }
+  } else {
+    for (uint32_t v = 0; v < Vectors; ++v) {
+      auto product = [&](uint32_t j) { return mul4(load4(samples(j) + 4 * v), coefficient(j)); };
+      Quad part[4];
+      if (taps == 16) {
+        for (uint32_t l = 0; l < 4; ++l) {
+          part[l] = add4(add4(product(l), product(l + 4)), add4(product(l + 8), product(l + 12)));
+        }
+      } else {
+        Quad acc0[4];
+        Quad acc1[4];
+        for (uint32_t l = 0; l < 4; ++l) acc0[l] = acc1[l] = zero4();
+        for (uint32_t j = 0; j < taps; j += 8) {
+          for (uint32_t l = 0; l < 4; ++l) {
+            acc0[l] = add4(acc0[l], product(j + l));
+            acc1[l] = add4(acc1[l], product(j + 4 + l));
+          }
+        }
+        for (uint32_t l = 0; l < 4; ++l) part[l] = add4(acc0[l], acc1[l]);
+      }
+      const Quad sum = add4(add4(part[0], part[1]), add4(part[2], part[3]));
+      store4(y + 4 * v, add4(mul4(c0, load4(x + 4 * v)), sum));
+    }
+  }
+}
+
+void KaiserFir::stepScalar(const float* in, float* out, uint32_t n) {
   const uint32_t taps = order;
   float* const h = history.get();
   for (uint32_t i = 0; i < n; ++i) {
@@ -156,7 +371,7 @@ void KaiserFir::runScalar(const float* in, float* out, uint32_t n) {
 
 // Pairs of products in two running lanes, folded at the end, as a two-wide
 // vector unit sums them.
-void KaiserFir::run3dnow(const float* in, float* out, uint32_t n) {
+void KaiserFir::step3dnow(const float* in, float* out, uint32_t n) {
   const uint32_t taps = order;
   float* const h = history.get();
   for (uint32_t i = 0; i < n; ++i) {
@@ -176,13 +391,9 @@ void KaiserFir::run3dnow(const float* in, float* out, uint32_t n) {
 }
 
 // Four lanes: fully unrolled for order 16, blocks of eight products in two
-// accumulators otherwise. Orders below 8 have no block to vectorise.
-void KaiserFir::runSse(const float* in, float* out, uint32_t n) {
+// accumulators otherwise.
+void KaiserFir::stepSse(const float* in, float* out, uint32_t n) {
   const uint32_t taps = order;
-  if (taps < 8) {
-    runScalar(in, out, n);
-    return;
-  }
   float* const h = history.get();
   for (uint32_t i = 0; i < n; ++i) {
     const float x = in[i];

@@ -11,6 +11,11 @@ namespace dspfx {
 // window. The coefficient vector is stored once per history position,
 // rotated, so that filtering a sample is one straight dot product over the
 // circular history with no index wrapping.
+//
+// Long blocks are filtered four or more outputs at a time: outputs N samples
+// apart see the history at the same position, so they take their products
+// in the same rotated order and can share one vector lane each. Every output
+// is still summed exactly as its form sums it alone.
 class KaiserFir : public DspObject {
  public:
   enum Kind : int32_t { kLowpass = 0, kHighpass = 1 };
@@ -34,6 +39,8 @@ class KaiserFir : public DspObject {
   void runScalar(const float* in, float* out, uint32_t n);
   void runSse(const float* in, float* out, uint32_t n);
   void run3dnow(const float* in, float* out, uint32_t n);
+
+  enum class Form { kScalar, kSse, kTwoLane };
 
   static double kaiserBeta(double attenuationDb);
   static double besselI0(double z);
@@ -59,8 +66,29 @@ class KaiserFir : public DspObject {
   uint32_t position = 0;
 
  private:
+  // Lane groups run 4 * kMaxVectors outputs side by side, each vector of
+  // four lanes with its own accumulators.
+  static constexpr uint32_t kMaxVectors = 4;
+
   void release();
+  // Filters whole groups of 4 * vectors * order outputs and returns how many
+  // samples it took; the rest is left to the per-sample loops.
+  template <Form F, uint32_t Vectors>
+  uint32_t runGroups(const float* in, float* out, uint32_t n);
+  template <Form F, uint32_t Vectors>
+  void groupRow(uint32_t r, uint32_t k0);
+  void stepScalar(const float* in, float* out, uint32_t n);
+  void stepSse(const float* in, float* out, uint32_t n);
+  void step3dnow(const float* in, float* out, uint32_t n);
+
   uint32_t capacityOrder = 0;
+  // Group scratch: the group's input and the order samples before it,
+  // transposed so that one row holds the sample every lane needs at the same
+  // step (2N rows); the outputs in the same layout (N rows); and every
+  // coefficient repeated over four lanes.
+  AlignedFloats lanesIn;
+  AlignedFloats lanesOut;
+  AlignedFloats coefQuads;
 };
 
 }  // namespace dspfx
