@@ -1,5 +1,6 @@
 #include "rate/allpass_delay.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
@@ -34,13 +35,29 @@ void AllpassDelay::run(const float* in, float* out, uint32_t n) {
     return;
   }
   float* const b = buffer.get();
-  for (uint32_t i = 0; i < n; ++i) {
-    const float x = in[i];
-    position = (position + 1) % length;
-    const float d = b[position];
-    b[position] = x - gain * b[position];
-    out[i] = gain * b[position] + d;
+  const float g = gain;
+  const uint32_t len = static_cast<uint32_t>(length);
+  // The slots run round the line in order, so a stretch up to the end of
+  // the line touches each slot once and its samples do not depend on one
+  // another.
+  uint32_t slot = static_cast<uint32_t>(position);
+  uint32_t done = 0;
+  while (done < n) {
+    slot = slot + 1 == len ? 0 : slot + 1;
+    const uint32_t stretch = std::min(n - done, len - slot);
+    float* line = b + slot;
+    const float* x = in + done;
+    float* y = out + done;
+    for (uint32_t i = 0; i < stretch; ++i) {
+      const float d = line[i];
+      const float w = x[i] - g * d;
+      line[i] = w;
+      y[i] = g * w + d;
+    }
+    slot += stretch - 1;
+    done += stretch;
   }
+  position = static_cast<int32_t>(slot);
 }
 
 }  // namespace dspfx

@@ -6,6 +6,11 @@
 #include "core/fastmem_heap.h"
 #include "core/sample_convert.h"
 
+#if (defined(__SSE2__) || defined(_M_X64)) && !defined(DSPFX_PORTABLE_SIMD)
+#include <emmintrin.h>
+#define DSPFX_CUBIC_SSE2 1
+#endif
+
 namespace dspfx {
 namespace {
 
@@ -138,16 +143,57 @@ uint32_t RateConverter::linearChunk(const float* x, uint32_t chunk, float* out, 
   const uint32_t lastRight = chunk - 1;
   double pos = 0.0;
   for (uint32_t i = 0; i + 1 < count; ++i) {
-    const double whole = std::floor(pos);
-    const uint32_t j = std::min(static_cast<uint32_t>(whole), lastLeft);
+    // pos is never negative and stays below the chunk length, so its floor
+    // is the truncation, which needs no rounding-mode work.
+    const uint32_t whole = static_cast<uint32_t>(pos);
+    const uint32_t j = std::min(whole, lastLeft);
     const double x0 = x[j];
     const double x1 = x[std::min(j + 1, lastRight)];
-    out[i] = static_cast<float>((pos - whole) * (x1 - x0) + x0);
+    out[i] = static_cast<float>((pos - static_cast<double>(whole)) * (x1 - x0) + x0);
     pos += step;
   }
   out[count - 1] = x[chunk - 1];
   return count;
 }
+
+namespace {
+
+// The kernel's two pieces. Between them the weights of a fraction f in
+// [0, 1) are fixed: |1 + f| lies in [1, 2], |f| and |f - 1| in [0, 1] and
+// |f - 2| in [1, 2], even after the rounding to single precision, and at the
+// shared ends 1 and 2 both pieces and the zero piece give +0. So every
+// output can use the two polynomials without cubicWeight's tests.
+#ifdef DSPFX_CUBIC_SSE2
+inline __m128d innerPiece(__m128d x) {
+  const __m128d sq = _mm_mul_pd(_mm_mul_pd(_mm_sub_pd(_mm_set1_pd(2.0), x), x), x);
+  return _mm_sub_pd(_mm_set1_pd(1.0), sq);
+}
+
+inline __m128d outerPiece(__m128d x) {
+  const __m128d t = _mm_mul_pd(_mm_sub_pd(_mm_set1_pd(5.0), x), x);
+  return _mm_sub_pd(_mm_set1_pd(4.0), _mm_mul_pd(_mm_sub_pd(_mm_set1_pd(8.0), t), x));
+}
+
+// |t| of t rounded to single precision, back in double.
+inline __m128d roundedDistance(__m128d t) {
+  const __m128d sign = _mm_set1_pd(-0.0);
+  return _mm_andnot_pd(sign, _mm_cvtps_pd(_mm_cvtpd_ps(t)));
+}
+
+// Samples h[j - 1] .. h[j + 2] of two outputs as four pairs of doubles.
+inline void tapPairs(const float* a, const float* b, __m128d taps[4]) {
+  const __m128 va = _mm_loadu_ps(a);
+  const __m128 vb = _mm_loadu_ps(b);
+  const __m128 lo = _mm_unpacklo_ps(va, vb);
+  const __m128 hi = _mm_unpackhi_ps(va, vb);
+  taps[0] = _mm_cvtps_pd(lo);
+  taps[1] = _mm_cvtps_pd(_mm_movehl_ps(lo, lo));
+  taps[2] = _mm_cvtps_pd(hi);
+  taps[3] = _mm_cvtps_pd(_mm_movehl_ps(hi, hi));
+}
+#endif
+
+}  // namespace
 
 uint32_t RateConverter::cubicChunk(const float* x, uint32_t chunk, float* out, uint32_t count,
                                    double step) {
@@ -163,7 +209,30 @@ uint32_t RateConverter::cubicChunk(const float* x, uint32_t chunk, float* out, u
   // one-frame chunk.
   const uint32_t lastCentre = std::max(chunk - 1, 1u);
   double pos = 1.0;
-  for (uint32_t i = 0; i + 1 < count; ++i) {
+  uint32_t i = 0;
+#ifdef DSPFX_CUBIC_SSE2
+  // Two outputs at a time, each with exactly the operations of the loop
+  // below; only the positions are still summed one after the other.
+  for (; i + 2 < count; i += 2) {
+    const double posB = pos + step;
+    const uint32_t wholeA = static_cast<uint32_t>(pos);
+    const uint32_t wholeB = static_cast<uint32_t>(posB);
+    const __m128d f = _mm_sub_pd(_mm_set_pd(posB, pos),
+                                 _mm_set_pd(static_cast<double>(wholeB), static_cast<double>(wholeA)));
+    const __m128d w0 = outerPiece(roundedDistance(_mm_add_pd(_mm_set1_pd(1.0), f)));
+    const __m128d w1 = innerPiece(roundedDistance(f));
+    const __m128d w2 = innerPiece(roundedDistance(_mm_sub_pd(f, _mm_set1_pd(1.0))));
+    const __m128d w3 = outerPiece(roundedDistance(_mm_sub_pd(f, _mm_set1_pd(2.0))));
+    __m128d taps[4];
+    tapPairs(h + std::min(wholeA, lastCentre) - 1, h + std::min(wholeB, lastCentre) - 1, taps);
+    __m128d sum = _mm_add_pd(_mm_mul_pd(taps[0], w0), _mm_mul_pd(taps[1], w1));
+    sum = _mm_add_pd(sum, _mm_mul_pd(taps[2], w2));
+    sum = _mm_add_pd(sum, _mm_mul_pd(taps[3], w3));
+    _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(sum));
+    pos = posB + step;
+  }
+#endif
+  for (; i + 1 < count; ++i) {
     const double whole = std::trunc(pos);
     const uint32_t j = std::min(static_cast<uint32_t>(whole), lastCentre);
     const double f = pos - whole;
