@@ -1,7 +1,5 @@
 #include "core/effect_base.h"
 
-#include <cstring>
-
 #include "core/fastmem_heap.h"
 #include "core/sample_convert.h"
 
@@ -23,13 +21,17 @@ bool EffectBase::setupBuffers(uint32_t frames, uint32_t channels) {
   if (frames > UINT32_MAX / 4) return false;
   if (!allocated || frames > capacityFrames) {
     for (int i = 0; i < kBufferCount; ++i) {
-      if (!growBuffer(buffers()[i], frames)) {
+      float*& b = buffers()[i];
+      void* grown = allocated ? fastmemHeap().reallocate(b, frames * 4u)
+                              : fastmemHeap().allocate(frames * 4u);
+      if (!grown) {
         // Leave no half-built set behind: free everything this object holds.
         for (int j = 0; j < kBufferCount; ++j) freeFloats(buffers()[j]);
         allocated = false;
         capacityFrames = outFrames = 0;
         return false;
       }
+      b = static_cast<float*>(grown);
     }
   }
   outFrames = frames;
@@ -46,10 +48,6 @@ bool EffectBase::growBuffer(float*& buffer, uint32_t frames) {
   void* grown = buffer ? fastmemHeap().reallocate(buffer, frames * 4u)
                        : fastmemHeap().allocate(frames * 4u);
   if (!grown) return false;
-  // Some stages read a whole capacity from a buffer that a short block only
-  // partly filled (the upsampler's band-edge analyser does): they must meet
-  // silence or earlier samples there, never indeterminate memory.
-  std::memset(grown, 0, size_t{frames} * 4u);
   buffer = static_cast<float*>(grown);
   return true;
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "core/sample_convert.h"
 
@@ -73,11 +74,17 @@ bool HqupsEffect::setupAllBuffers(uint32_t frames, uint32_t channels) {
 }
 
 bool HqupsEffect::growOutputs(uint32_t frames) {
-  if (frames <= outputCapacity) return true;
-  for (float** b : {&outL, &outR, &auxL, &auxR}) {
-    if (!growBuffer(*b, frames)) return false;
+  if (frames > outputCapacity) {
+    for (float** b : {&outL, &outR, &auxL, &auxR}) {
+      if (!growBuffer(*b, frames)) return false;
+    }
+    outputCapacity = frames;
   }
-  outputCapacity = frames;
+  // The band-edge analyser takes a whole capacity from outL (stereo) or
+  // auxL (mono) even when a short block filled only part of it: the rest
+  // must be silence or earlier samples, never indeterminate memory.
+  std::memset(outL, 0, size_t{frames} * sizeof(float));
+  std::memset(auxL, 0, size_t{frames} * sizeof(float));
   return true;
 }
 
