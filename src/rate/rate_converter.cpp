@@ -28,6 +28,11 @@ int32_t estimateOrder(float stopbandDb, float rippleDb, double fp, uint32_t lo) 
   return static_cast<int32_t>(estimate);
 }
 
+template <class T>
+T* alignedArray(size_t count) {
+  return static_cast<T*>(::operator new[](count * sizeof(T), std::align_val_t{16}, std::nothrow));
+}
+
 bool growFloats(float*& buffer, uint32_t count) {
   void* grown = buffer ? fastmemHeap().reallocate(buffer, count * 4u)
                        : fastmemHeap().allocate(count * 4u);
@@ -90,7 +95,50 @@ uint32_t RateConverter::configure(uint32_t newCapacity, uint32_t src, uint32_t d
   std::fill(history, history + capacity + 3, 0.0f);
   allocated = true;
   lastChunk = capacity;
+  buildPlan();
   return maxDst;
+}
+
+void RateConverter::buildPlan() {
+  planOutputs = 0;
+  if (direction == 0 || srcRate == 0 || dstRate == 0) return;
+  // The last chunk of a block also takes what the truncated counts of the
+  // chunks before it left over, less than one frame per chunk.
+  const uint64_t chunks = capacity / kChunkFrames + 1;
+  const uint64_t wanted = uint64_t{scaleCount(kChunkFrames, srcRate, dstRate)} + chunks + 1;
+  if (wanted > kMaxPlanOutputs) return;
+  // Whole pairs, for the paired weights.
+  const uint32_t outputs = static_cast<uint32_t>((wanted + 1) & ~uint64_t{1});
+  const uint32_t values = interpolation == 0 ? outputs : 4 * outputs;
+  if (outputs > planWholeCapacity) {
+    planWhole.reset(alignedArray<uint32_t>(outputs));
+    planWholeCapacity = planWhole ? outputs : 0;
+  }
+  if (values > planValueCapacity) {
+    planValues.reset(alignedArray<double>(values));
+    planValueCapacity = planValues ? values : 0;
+  }
+  if (!planWhole || !planValues) return;
+
+  const double step = static_cast<double>(srcRate) / dstRate;
+  double pos = interpolation == 0 ? 0.0 : 1.0;
+  for (uint32_t i = 0; i < outputs; ++i) {
+    // pos is never negative, so truncation is also the linear form's floor.
+    const uint32_t whole = static_cast<uint32_t>(pos);
+    const double f = pos - static_cast<double>(whole);
+    planWhole[i] = whole;
+    if (interpolation == 0) {
+      planValues[i] = f;
+    } else {
+      double* w = planValues.get() + 4 * (i & ~1u) + (i & 1u);
+      w[0] = cubicWeight(static_cast<float>(1.0 + f));
+      w[2] = cubicWeight(static_cast<float>(f));
+      w[4] = cubicWeight(static_cast<float>(f - 1.0));
+      w[6] = cubicWeight(static_cast<float>(f - 2.0));
+    }
+    pos += step;
+  }
+  planOutputs = outputs;
 }
 
 uint32_t RateConverter::convert(const float* in, float* out, uint32_t frames) {
@@ -137,6 +185,10 @@ void RateConverter::interpolate(const float* src, float* out, uint32_t frames, u
 uint32_t RateConverter::linearChunk(const float* x, uint32_t chunk, float* out, uint32_t count,
                                     double step) {
   if (count == 0) return 0;
+  if (count <= planOutputs) {
+    linearPlanned(x, chunk, out, count);
+    return count;
+  }
   // Both interpolation points stay inside the chunk; a one-frame chunk uses
   // its frame for both.
   const uint32_t lastLeft = chunk >= 2 ? chunk - 2 : 0;
@@ -207,6 +259,10 @@ uint32_t RateConverter::cubicChunk(const float* x, uint32_t chunk, float* out, u
 
   // The four taps h[j - 1] .. h[j + 2] stay inside the history even for a
   // one-frame chunk.
+  if (count <= planOutputs) {
+    cubicPlanned(h, chunk, out, count);
+    return count;
+  }
   const uint32_t lastCentre = std::max(chunk - 1, 1u);
   double pos = 1.0;
   uint32_t i = 0;
@@ -245,6 +301,62 @@ uint32_t RateConverter::cubicChunk(const float* x, uint32_t chunk, float* out, u
   }
   out[count - 1] = h[chunk];
   return count;
+}
+
+void RateConverter::linearPlanned(const float* x, uint32_t chunk, float* out, uint32_t count) const {
+  const uint32_t lastLeft = chunk >= 2 ? chunk - 2 : 0;
+  const uint32_t lastRight = chunk - 1;
+  const uint32_t* whole = planWhole.get();
+  const double* fraction = planValues.get();
+  uint32_t i = 0;
+#ifdef DSPFX_CUBIC_SSE2
+  // With two frames or more the right point is always the one after the
+  // left, so both come in one load.
+  if (chunk >= 2) {
+    for (; i + 2 < count; i += 2) {
+      const float* a = x + std::min(whole[i], lastLeft);
+      const float* b = x + std::min(whole[i + 1], lastLeft);
+      const __m128d pa = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(a))));
+      const __m128d pb = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(b))));
+      const __m128d x0 = _mm_unpacklo_pd(pa, pb);
+      const __m128d x1 = _mm_unpackhi_pd(pa, pb);
+      const __m128d y = _mm_add_pd(_mm_mul_pd(_mm_load_pd(fraction + i), _mm_sub_pd(x1, x0)), x0);
+      _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(y));
+    }
+  }
+#endif
+  for (; i + 1 < count; ++i) {
+    const uint32_t j = std::min(whole[i], lastLeft);
+    const double x0 = x[j];
+    const double x1 = x[std::min(j + 1, lastRight)];
+    out[i] = static_cast<float>(fraction[i] * (x1 - x0) + x0);
+  }
+  out[count - 1] = x[chunk - 1];
+}
+
+void RateConverter::cubicPlanned(const float* h, uint32_t chunk, float* out, uint32_t count) const {
+  const uint32_t lastCentre = std::max(chunk - 1, 1u);
+  const uint32_t* whole = planWhole.get();
+  const double* weights = planValues.get();
+  uint32_t i = 0;
+#ifdef DSPFX_CUBIC_SSE2
+  for (; i + 2 < count; i += 2) {
+    const double* w = weights + 4 * i;
+    __m128d taps[4];
+    tapPairs(h + std::min(whole[i], lastCentre) - 1, h + std::min(whole[i + 1], lastCentre) - 1, taps);
+    __m128d sum = _mm_add_pd(_mm_mul_pd(taps[0], _mm_load_pd(w)), _mm_mul_pd(taps[1], _mm_load_pd(w + 2)));
+    sum = _mm_add_pd(sum, _mm_mul_pd(taps[2], _mm_load_pd(w + 4)));
+    sum = _mm_add_pd(sum, _mm_mul_pd(taps[3], _mm_load_pd(w + 6)));
+    _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(sum));
+  }
+#endif
+  for (; i + 1 < count; ++i) {
+    const uint32_t j = std::min(whole[i], lastCentre);
+    const double* w = weights + 4 * (i & ~1u) + (i & 1u);
+    const double sum = h[j - 1] * w[0] + h[j] * w[2] + h[j + 1] * w[4] + h[j + 2] * w[6];
+    out[i] = static_cast<float>(sum);
+  }
+  out[count - 1] = h[chunk];
 }
 
 }  // namespace dspfx

@@ -1,6 +1,8 @@
 #pragma once
 #include <cmath>
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "core/dsp_object.h"
 #include "rate/biquad_cascade.h"
@@ -35,6 +37,8 @@ class RateConverter : public DspObject {
   // Upper bound of the anti-alias order estimate, reached only by absurd
   // slopes (a transition band of almost no width).
   static constexpr int32_t kMaxFilterOrder = 256;
+  // Longest chunk output whose interpolation plan is kept (see plan below).
+  static constexpr uint32_t kMaxPlanOutputs = 4 * kChunkFrames;
 
   RateConverter() = default;
   ~RateConverter() override;
@@ -65,10 +69,32 @@ class RateConverter : public DspObject {
   bool antiAlias = false;
 
  private:
+  struct AlignedFree {
+    void operator()(void* p) const { ::operator delete[](p, std::align_val_t{16}); }
+  };
+
   void releaseBuffers();
+  // Every chunk restarts its position at the same value and steps it by the
+  // same sum, so output i of any chunk has the same source index and
+  // fraction. The plan keeps them, for the outputs a chunk of up to
+  // kChunkFrames input frames can ask for: the index before limiting, and
+  // the fraction (linear) or the four cubic weights, the latter stored in
+  // pairs of outputs so that two outputs load their weights together. No
+  // plan (too many outputs per chunk, or no memory) means the same numbers
+  // are computed as the chunk runs.
+  void buildPlan();
   void interpolate(const float* src, float* out, uint32_t frames, uint32_t total);
   uint32_t linearChunk(const float* x, uint32_t chunk, float* out, uint32_t count, double step);
   uint32_t cubicChunk(const float* x, uint32_t chunk, float* out, uint32_t count, double step);
+  void linearPlanned(const float* x, uint32_t chunk, float* out, uint32_t count) const;
+  void cubicPlanned(const float* h, uint32_t chunk, float* out, uint32_t count) const;
+
+  std::unique_ptr<uint32_t[], AlignedFree> planWhole;
+  std::unique_ptr<double[], AlignedFree> planValues;
+  // Outputs the plan covers; 0 when there is none.
+  uint32_t planOutputs = 0;
+  uint32_t planWholeCapacity = 0;
+  uint32_t planValueCapacity = 0;
 };
 
 }  // namespace dspfx

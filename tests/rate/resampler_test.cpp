@@ -100,6 +100,51 @@ TEST(Resampler, ChunksRestartAndEndOnTheirLastSample) {
   EXPECT_FLOAT_EQ(out[5], 0.5f * (x[512] + x[513]));
 }
 
+// The converter keeps each chunk's indices and weights in a table when they
+// fit (44100 -> 48000) and computes them as it goes otherwise (8000 ->
+// 48000); either way every output must be the formula's, bit for bit, taken
+// from positions summed step by step.
+TEST(Resampler, InterpolationIsTheFormulaBitForBit) {
+  const auto x = test::noiseFloat(9000, 3);
+  for (uint32_t src : {44100u, 8000u}) {
+    for (int32_t mode : {0, 1}) {
+      SCOPED_TRACE(::testing::Message() << src << " Hz, mode " << mode);
+      Plain p(9000, src, 48000, mode);
+      std::vector<float> got(p.maxDst);
+      const uint32_t total = p.c.convert(x.data(), got.data(), 9000);
+      const double step = src / 48000.0;
+      const uint32_t chunkDst = scaleCount(4096, src, 48000);
+      std::vector<float> h(3, 0.0f);  // cubic: the three samples carried in
+      uint32_t at = 0;
+      for (uint32_t first = 0; first < 9000; first += 4096) {
+        const uint32_t chunk = std::min(9000u - first, 4096u);
+        const uint32_t count = first + chunk == 9000 ? total - at : chunkDst;
+        h.resize(3);
+        h.insert(h.end(), x.begin() + first, x.begin() + first + chunk);
+        double pos = mode == 0 ? 0.0 : 1.0;
+        for (uint32_t i = 0; i + 1 < count; ++i, pos += step) {
+          const double whole = std::floor(pos), f = pos - whole;
+          float want;
+          if (mode == 0) {
+            const uint32_t j = std::min(static_cast<uint32_t>(whole), chunk - 2);
+            want = static_cast<float>(f * (double{x[first + j + 1]} - x[first + j]) + x[first + j]);
+          } else {
+            const uint32_t j = std::min(static_cast<uint32_t>(whole), chunk - 1);
+            want = static_cast<float>(h[j - 1] * cubicWeight(static_cast<float>(1.0 + f)) +
+                                      h[j] * cubicWeight(static_cast<float>(f)) +
+                                      h[j + 1] * cubicWeight(static_cast<float>(f - 1.0)) +
+                                      h[j + 2] * cubicWeight(static_cast<float>(f - 2.0)));
+          }
+          ASSERT_EQ(got[at + i], want) << "output " << at + i;
+        }
+        at += count;
+        h.erase(h.begin(), h.end() - 3);
+      }
+      ASSERT_EQ(at, total);
+    }
+  }
+}
+
 TEST(Resampler, LastChunkTakesEverythingThatRemains) {
   // Five chunks at 4458.23 outputs: the truncations leave the last one more.
   const uint32_t frames = 5 * 4096;
