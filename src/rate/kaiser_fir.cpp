@@ -135,14 +135,14 @@ bool KaiserFir::prepare(float attenuation, uint32_t n, int32_t filterKind) {
     window.reset(new (std::nothrow) double[m + 1]);
     lanesIn = alignedFloats(size_t{2} * n * 4 * kMaxVectors + n);
     lanesOut = alignedFloats(size_t{n} * 4 * kMaxVectors);
-    coefQuads = alignedFloats(size_t{n + 1} * 4);
+    coefQuads = alignedFloats(size_t{2 * n + 1} * 4);
     if (!coef || !table || !history || !proto || !window || !lanesIn || !lanesOut || !coefQuads) {
       release();
       return false;
     }
     std::memset(coef.get(), 0, (n + 1) * sizeof(float));
     std::memset(table.get(), 0, size_t{n} * n * sizeof(float));
-    std::memset(coefQuads.get(), 0, size_t{n + 1} * 4 * sizeof(float));
+    std::memset(coefQuads.get(), 0, size_t{2 * n + 1} * 4 * sizeof(float));
     capacityOrder = n;
     allocated = true;
   }
@@ -193,8 +193,11 @@ void KaiserFir::design(float fs, float f1, float /*f2*/) {
       table[size_t{i} * n + j] = coef[1 + ((n - i + j) & mask)];
     }
   }
-  for (uint32_t k = 0; k <= n; ++k) {
-    for (uint32_t l = 0; l < 4; ++l) coefQuads[4 * k + l] = coef[k];
+  // Twice round the delays, so that a rotated pass over them reads the
+  // quads in one straight run.
+  for (uint32_t k = 0; k <= 2 * n; ++k) {
+    const float c = k == 0 ? coef[0] : coef[1 + ((k - 1) & mask)];
+    for (uint32_t l = 0; l < 4; ++l) coefQuads[4 * k + l] = c;
   }
   log2Order = static_cast<uint32_t>(std::log(static_cast<double>(n)) / std::log(2.0));
 }
@@ -285,66 +288,90 @@ uint32_t KaiserFir::runGroups(const float* in, float* out, uint32_t n) {
 }
 
 // Output r of every lane. Its per-sample counterpart starts at history slot
-// 0, which holds the sample k0 steps back: step j takes the sample
-// (k0 + j) mod N + 1 steps back and the coefficient of that delay.
+// 0, which holds the sample k0 + 1 steps back: step j takes the sample
+// (k0 + j) mod N + 1 steps back and the coefficient of that delay. Up to the
+// wrap the sample rows run down one by one from the first; after it they run
+// on N rows higher.
 template <KaiserFir::Form F, uint32_t Vectors>
 void KaiserFir::groupRow(uint32_t r, uint32_t k0) {
   const uint32_t taps = order;
-  const uint32_t lanes = 4 * Vectors;
+  const size_t lanes = 4 * Vectors;
   const float* const rows = lanesIn.get();
-  const float* const quads = coefQuads.get();
   const float* const x = rows + (taps + r) * lanes;
   float* const y = lanesOut.get() + r * lanes;
+  const float* const quads = coefQuads.get();
   const Quad c0 = load4(quads);
-  // Samples and coefficient of step j.
-  auto samples = [&](uint32_t j) {
-    const uint32_t k = (k0 + j) & mask;
-    return rows + (taps + r - 1 - k) * lanes;
-  };
-  auto coefficient = [&](uint32_t j) { return load4(quads + 4 * (((k0 + j) & mask) + 1)); };
+  const float* const first = rows + (taps + r - 1 - k0) * lanes;
+  const float* const wrapped = first + taps * lanes;
+  const uint32_t wrap = taps - k0;
+  auto samples = [&](uint32_t j) { return (j < wrap ? first : wrapped) - j * lanes; };
+  auto coefficient = [&](uint32_t j) { return load4(quads + 4 * (k0 + 1 + j)); };
 
   if constexpr (F == Form::kScalar) {
     Quad acc[Vectors];
     for (uint32_t v = 0; v < Vectors; ++v) acc[v] = mul4(c0, load4(x + 4 * v));
-    for (uint32_t j = 0; j < taps; ++j) {
-      const float* s = samples(j);
-      const Quad c = coefficient(j);
-      for (uint32_t v = 0; v < Vectors; ++v) acc[v] = add4(acc[v], mul4(load4(s + 4 * v), c));
-    }
+    auto steps = [&](const float* base, uint32_t from, uint32_t to) {
+      for (uint32_t j = from; j < to; ++j) {
+        const float* s = base - j * lanes;
+        const Quad c = coefficient(j);
+        for (uint32_t v = 0; v < Vectors; ++v) acc[v] = add4(acc[v], mul4(load4(s + 4 * v), c));
+      }
+    };
+    steps(first, 0, wrap);
+    steps(wrapped, wrap, taps);
     for (uint32_t v = 0; v < Vectors; ++v) store4(y + 4 * v, acc[v]);
   } else if constexpr (F == Form::kTwoLane) {
     Quad a0[Vectors];
     Quad a1[Vectors];
     for (uint32_t v = 0; v < Vectors; ++v) a0[v] = a1[v] = zero4();
-    for (uint32_t j = 0; j < taps; j += 2) {
-      const float* s0 = samples(j);
-      const float* s1 = samples(j + 1);
+    auto pair = [&](const float* s0, const float* s1, uint32_t j) {
       const Quad c0j = coefficient(j);
       const Quad c1j = coefficient(j + 1);
       for (uint32_t v = 0; v < Vectors; ++v) {
         a0[v] = add4(a0[v], mul4(load4(s0 + 4 * v), c0j));
         a1[v] = add4(a1[v], mul4(load4(s1 + 4 * v), c1j));
       }
+    };
+    // An odd k0 puts the wrap between the two halves of one pair.
+    uint32_t j = 0;
+    for (; j + 1 < wrap; j += 2) pair(first - j * lanes, first - (j + 1) * lanes, j);
+    if (j < wrap) {
+      pair(first - j * lanes, wrapped - (j + 1) * lanes, j);
+      j += 2;
     }
+    for (; j < taps; j += 2) pair(wrapped - j * lanes, wrapped - (j + 1) * lanes, j);
     for (uint32_t v = 0; v < Vectors; ++v) {
       store4(y + 4 * v, add4(mul4(c0, load4(x + 4 * v)), add4(a0[v], a1[v])));
     }
   } else {
+    // The four-lane form takes its products out of step order, so each
+    // step's sample row is looked up rather than followed.
+    auto product = [&](uint32_t j, uint32_t v) {
+      return mul4(load4(samples(j) + 4 * v), coefficient(j));
+    };
     for (uint32_t v = 0; v < Vectors; ++v) {
-      auto product = [&](uint32_t j) { return mul4(load4(samples(j) + 4 * v), coefficient(j)); };
       Quad part[4];
       if (taps == 16) {
         for (uint32_t l = 0; l < 4; ++l) {
-          part[l] = add4(add4(product(l), product(l + 4)), add4(product(l + 8), product(l + 12)));
+          part[l] = add4(add4(product(l, v), product(l + 4, v)), add4(product(l + 8, v), product(l + 12, v)));
         }
       } else {
         Quad acc0[4];
         Quad acc1[4];
         for (uint32_t l = 0; l < 4; ++l) acc0[l] = acc1[l] = zero4();
+        // Runs of eight steps on one side of the wrap need no test.
         for (uint32_t j = 0; j < taps; j += 8) {
-          for (uint32_t l = 0; l < 4; ++l) {
-            acc0[l] = add4(acc0[l], product(j + l));
-            acc1[l] = add4(acc1[l], product(j + 4 + l));
+          if (j + 8 <= wrap || j >= wrap) {
+            const float* base = j < wrap ? first : wrapped;
+            for (uint32_t l = 0; l < 4; ++l) {
+              acc0[l] = add4(acc0[l], mul4(load4(base - (j + l) * lanes + 4 * v), coefficient(j + l)));
+              acc1[l] = add4(acc1[l], mul4(load4(base - (j + 4 + l) * lanes + 4 * v), coefficient(j + 4 + l)));
+            }
+          } else {
+            for (uint32_t l = 0; l < 4; ++l) {
+              acc0[l] = add4(acc0[l], product(j + l, v));
+              acc1[l] = add4(acc1[l], product(j + 4 + l, v));
+            }
           }
         }
         for (uint32_t l = 0; l < 4; ++l) part[l] = add4(acc0[l], acc1[l]);
