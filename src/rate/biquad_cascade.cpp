@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "rate/double_pair.h"
+
 namespace dspfx {
 namespace {
 
@@ -53,35 +55,182 @@ void BiquadCascade::storeDesignFrequencies(float rate, float requestedCutoff) {
   cutoff = static_cast<float>(fc);
 }
 
-uint32_t BiquadCascade::run(const float* in, float* out, uint32_t frames) {
-  const int32_t count = sections;
+namespace {
+
+// Every form below computes, per section and sample, exactly
+//   w = (a2 w2 + a1 w1) + x;  y = b0 w + (b2 w2 + b1 w1)
+// in that order; they differ only in which section works on which sample
+// when, which a section cannot tell, since its recursion depends on nothing
+// but its own input and state. The result is the same bit for bit.
+
+template <bool Add>
+inline void emit(float* out, uint32_t n, double y) {
+  out[n] = Add ? static_cast<float>(y + out[n]) : static_cast<float>(y);
+}
+
+// Sample by sample through all sections, everything in registers. Few
+// sections cannot fill the pipeline anyway; what matters here is that no
+// state goes through memory between samples.
+template <int S, bool Add>
+void runFew(BiquadCascade& c, const float* in, float* out, uint32_t frames) {
+  double a1[S], a2[S], b0[S], b1[S], b2[S], w1[S], w2[S];
+  for (int k = 0; k < S; ++k) {
+    a1[k] = c.a1[k];
+    a2[k] = c.a2[k];
+    b0[k] = c.b0[k];
+    b1[k] = c.b1[k];
+    b2[k] = c.b2[k];
+    w1[k] = c.w1[k];
+    w2[k] = c.w2[k];
+  }
+  for (uint32_t n = 0; n < frames; ++n) {
+    double x = in[n];
+    for (int k = 0; k < S; ++k) {
+      const double w = (a2[k] * w2[k] + a1[k] * w1[k]) + x;
+      x = b0[k] * w + (b2[k] * w2[k] + b1[k] * w1[k]);
+      w2[k] = w1[k];
+      w1[k] = w;
+    }
+    emit<Add>(out, n, x);
+  }
+  for (int k = 0; k < S; ++k) {
+    c.w1[k] = w1[k];
+    c.w2[k] = w2[k];
+  }
+}
+
+// Sections two to a DoublePair, as a pipeline: at step t section k works on
+// sample t - k, so each section's input is its predecessor's output from the
+// step before, one lane along. One step costs the latency of one section's
+// recursion for up to about four pairs, where sample-by-sample order issues
+// every section's arithmetic one value at a time. The first and last
+// sections - 1 steps, where the pipeline fills and drains, run section by
+// section on the same formulas.
+template <int P, bool Add>
+void runPipelined(BiquadCascade& c, const float* in, float* out, uint32_t frames) {
+  const uint32_t count = static_cast<uint32_t>(c.sections);
+  const uint32_t last = count - 1;
+  double* a1 = c.a1;
+  double* a2 = c.a2;
+  double* b0 = c.b0;
+  double* b1 = c.b1;
+  double* b2 = c.b2;
+  double* w1 = c.w1;
+  double* w2 = c.w2;
+  // Each section's latest output: the next input of the section after it.
+  double y[2 * P] = {};
+
+  auto sectionByStep = [&](uint32_t t) {
+    const uint32_t first = t >= frames ? t - frames + 1 : 0;
+    // Downwards, so that each section reads its predecessor's output of the
+    // step before.
+    for (uint32_t k = t < last ? t : last; k + 1 > first; --k) {
+      const double x = k == 0 ? static_cast<double>(in[t]) : y[k - 1];
+      const double w = (a2[k] * w2[k] + a1[k] * w1[k]) + x;
+      y[k] = b0[k] * w + (b2[k] * w2[k] + b1[k] * w1[k]);
+      w2[k] = w1[k];
+      w1[k] = w;
+    }
+    if (t >= last) emit<Add>(out, t - last, y[last]);
+  };
+
+  // Output n leaves at step n + last and is written after input n + last
+  // has been read, so in and out may be the same buffer.
+  const uint64_t steps = uint64_t{frames} + last;
+  uint32_t t = 0;
+  for (; t < last && t < steps; ++t) sectionByStep(t);
+
+  if (t < frames) {
+    // An odd count leaves the last pair's upper lane without a section: it
+    // runs with zero coefficients and feeds nothing.
+    auto lane = [count](const double* v, uint32_t k) { return k < count ? v[k] : 0.0; };
+    DoublePair A1[P], A2[P], B0[P], B1[P], B2[P], W1[P], W2[P], Y[P];
+    for (uint32_t p = 0; p < P; ++p) {
+      A1[p] = pairOf(a1[2 * p], lane(a1, 2 * p + 1));
+      A2[p] = pairOf(a2[2 * p], lane(a2, 2 * p + 1));
+      B0[p] = pairOf(b0[2 * p], lane(b0, 2 * p + 1));
+      B1[p] = pairOf(b1[2 * p], lane(b1, 2 * p + 1));
+      B2[p] = pairOf(b2[2 * p], lane(b2, 2 * p + 1));
+      W1[p] = pairOf(w1[2 * p], lane(w1, 2 * p + 1));
+      W2[p] = pairOf(w2[2 * p], lane(w2, 2 * p + 1));
+      Y[p] = pairOf(y[2 * p], y[2 * p + 1]);
+    }
+    const bool lastInLow = last % 2 == 0;
+    for (; t < frames; ++t) {
+      DoublePair X[P];
+      X[0] = lows(splat(in[t]), Y[0]);
+      for (int p = 1; p < P; ++p) X[p] = across(Y[p - 1], Y[p]);
+      for (int p = 0; p < P; ++p) {
+        const DoublePair w = (A2[p] * W2[p] + A1[p] * W1[p]) + X[p];
+        Y[p] = B0[p] * w + (B2[p] * W2[p] + B1[p] * W1[p]);
+        W2[p] = W1[p];
+        W1[p] = w;
+      }
+      emit<Add>(out, t - last, lastInLow ? low(Y[P - 1]) : high(Y[P - 1]));
+    }
+    for (uint32_t p = 0; p < P; ++p) {
+      w1[2 * p] = low(W1[p]);
+      w2[2 * p] = low(W2[p]);
+      y[2 * p] = low(Y[p]);
+      if (2 * p + 1 < count) {
+        w1[2 * p + 1] = high(W1[p]);
+        w2[2 * p + 1] = high(W2[p]);
+        y[2 * p + 1] = high(Y[p]);
+      }
+    }
+  }
+
+  for (; t < steps; ++t) sectionByStep(t);
+}
+
+// Beyond the pipelined forms: sample by sample with the state in memory.
+template <bool Add>
+void runMany(BiquadCascade& c, const float* in, float* out, uint32_t frames) {
+  const int32_t count = c.sections;
   for (uint32_t n = 0; n < frames; ++n) {
     double x = in[n];
     for (int32_t i = 0; i < count; ++i) {
-      const double w = (a2[i] * w2[i] + a1[i] * w1[i]) + x;
-      const double y = b0[i] * w + (b2[i] * w2[i] + b1[i] * w1[i]);
-      w2[i] = w1[i];
-      w1[i] = w;
+      const double w = (c.a2[i] * c.w2[i] + c.a1[i] * c.w1[i]) + x;
+      const double y = c.b0[i] * w + (c.b2[i] * c.w2[i] + c.b1[i] * c.w1[i]);
+      c.w2[i] = c.w1[i];
+      c.w1[i] = w;
       x = y;
     }
-    out[n] = static_cast<float>(x);
+    emit<Add>(out, n, x);
   }
+}
+
+template <bool Add>
+void runAny(BiquadCascade& c, const float* in, float* out, uint32_t frames) {
+  switch (c.sections) {
+    case 0:
+      for (uint32_t n = 0; n < frames; ++n) emit<Add>(out, n, in[n]);
+      return;
+    case 1: return runFew<1, Add>(c, in, out, frames);
+    case 2: return runFew<2, Add>(c, in, out, frames);
+    case 3: return runFew<3, Add>(c, in, out, frames);
+    case 4: return runPipelined<2, Add>(c, in, out, frames);
+    case 5:
+    case 6: return runPipelined<3, Add>(c, in, out, frames);
+    case 7:
+    case 8: return runPipelined<4, Add>(c, in, out, frames);
+    case 9:
+    case 10: return runPipelined<5, Add>(c, in, out, frames);
+    case 11:
+    case 12: return runPipelined<6, Add>(c, in, out, frames);
+    default: return runMany<Add>(c, in, out, frames);
+  }
+}
+
+}  // namespace
+
+uint32_t BiquadCascade::run(const float* in, float* out, uint32_t frames) {
+  runAny<false>(*this, in, out, frames);
   return frames;
 }
 
 uint32_t BiquadCascade::runAdd(const float* in, float* out, uint32_t frames) {
-  const int32_t count = sections;
-  for (uint32_t n = 0; n < frames; ++n) {
-    double x = in[n];
-    for (int32_t i = 0; i < count; ++i) {
-      const double w = (a2[i] * w2[i] + a1[i] * w1[i]) + x;
-      const double y = b0[i] * w + (b2[i] * w2[i] + b1[i] * w1[i]);
-      w2[i] = w1[i];
-      w1[i] = w;
-      x = y;
-    }
-    out[n] = static_cast<float>(x + out[n]);
-  }
+  runAny<true>(*this, in, out, frames);
   return frames;
 }
 
