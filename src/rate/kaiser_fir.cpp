@@ -32,14 +32,15 @@ inline void store4(float* p, Quad a) { _mm_store_ps(p, a); }
 inline Quad add4(Quad a, Quad b) { return _mm_add_ps(a, b); }
 inline Quad mul4(Quad a, Quad b) { return _mm_mul_ps(a, b); }
 inline Quad zero4() { return _mm_setzero_ps(); }
-// Rows of four floats at src[i * srcStride] become columns at
-// dst[i * dstStride]; the flags say which side is 16-byte aligned.
+// Four rows of four floats become columns at dst[i * dstStride]; the flags
+// say which side is 16-byte aligned.
 template <bool DstAligned, bool SrcAligned>
-inline void transpose4(const float* src, size_t srcStride, float* dst, size_t dstStride) {
-  __m128 r0 = SrcAligned ? _mm_load_ps(src) : _mm_loadu_ps(src);
-  __m128 r1 = SrcAligned ? _mm_load_ps(src + srcStride) : _mm_loadu_ps(src + srcStride);
-  __m128 r2 = SrcAligned ? _mm_load_ps(src + 2 * srcStride) : _mm_loadu_ps(src + 2 * srcStride);
-  __m128 r3 = SrcAligned ? _mm_load_ps(src + 3 * srcStride) : _mm_loadu_ps(src + 3 * srcStride);
+inline void transpose4(const float* s0, const float* s1, const float* s2, const float* s3, float* dst,
+                       size_t dstStride) {
+  __m128 r0 = SrcAligned ? _mm_load_ps(s0) : _mm_loadu_ps(s0);
+  __m128 r1 = SrcAligned ? _mm_load_ps(s1) : _mm_loadu_ps(s1);
+  __m128 r2 = SrcAligned ? _mm_load_ps(s2) : _mm_loadu_ps(s2);
+  __m128 r3 = SrcAligned ? _mm_load_ps(s3) : _mm_loadu_ps(s3);
   _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
   if (DstAligned) {
     _mm_store_ps(dst, r0);
@@ -71,10 +72,12 @@ inline Quad mul4(Quad a, Quad b) {
 }
 inline Quad zero4() { return Quad{{0.0f, 0.0f, 0.0f, 0.0f}}; }
 template <bool DstAligned, bool SrcAligned>
-inline void transpose4(const float* src, size_t srcStride, float* dst, size_t dstStride) {
+inline void transpose4(const float* s0, const float* s1, const float* s2, const float* s3, float* dst,
+                       size_t dstStride) {
+  const float* rows[4] = {s0, s1, s2, s3};
   float t[4][4];
   for (size_t i = 0; i < 4; ++i) {
-    for (size_t j = 0; j < 4; ++j) t[j][i] = src[i * srcStride + j];
+    for (size_t j = 0; j < 4; ++j) t[j][i] = rows[i][j];
   }
   for (size_t j = 0; j < 4; ++j) {
     for (size_t i = 0; i < 4; ++i) dst[j * dstStride + i] = t[j][i];
@@ -258,18 +261,10 @@ uint32_t KaiserFir::runGroups(const float* in, float* out, uint32_t n) {
     for (uint32_t q = 0; q < taps; ++q) past[q] = h[(position + taps - 1 - q) & mask];
     for (uint32_t l = 0; l < lanes; l += 4) {
       for (uint32_t q = 0; q < 2 * taps; q += 4) {
-        float* dst = rows + size_t{q} * lanes + l;
-        if (l == 0 && q < taps) {
-          // Lane 0 reads the history copy, lanes 1 .. 3 the input.
-          float block[16];
-          for (uint32_t j = 0; j < 4; ++j) block[j] = past[q + j];
-          for (uint32_t i = 1; i < 4; ++i) {
-            for (uint32_t j = 0; j < 4; ++j) block[4 * i + j] = src[(i - 1) * taps + q + j];
-          }
-          transpose4<true, false>(block, 4, dst, lanes);
-        } else {
-          transpose4<true, false>(src + size_t{l} * taps + q - taps, taps, dst, lanes);
-        }
+        // Lane 0 reads its first N rows from the history copy.
+        const float* s1 = src + size_t{l} * taps + q;
+        const float* s0 = l == 0 && q < taps ? past + q : s1 - taps;
+        transpose4<true, false>(s0, s1, s1 + taps, s1 + 2 * taps, rows + size_t{q} * lanes + l, lanes);
       }
     }
     // A group is a whole number of turns of the circular history: the
@@ -280,7 +275,8 @@ uint32_t KaiserFir::runGroups(const float* in, float* out, uint32_t n) {
     float* dst = out + done;
     for (uint32_t r = 0; r < taps; r += 4) {
       for (uint32_t l = 0; l < lanes; l += 4) {
-        transpose4<false, true>(results + size_t{r} * lanes + l, lanes, dst + size_t{l} * taps + r, taps);
+        const float* t = results + size_t{r} * lanes + l;
+        transpose4<false, true>(t, t + lanes, t + 2 * lanes, t + 3 * lanes, dst + size_t{l} * taps + r, taps);
       }
     }
   }
