@@ -1,5 +1,6 @@
 #include "rate/kaiser_fir.h"
 
+#include <bit>
 #include <cmath>
 #include <cstring>
 
@@ -150,6 +151,7 @@ bool KaiserFir::prepare(float attenuation, uint32_t n, int32_t filterKind) {
     allocated = true;
   }
   order = n;
+  designed = false;
   std::memset(history.get(), 0, n * sizeof(float));
   mask = n - 1;
   position = 0;
@@ -166,6 +168,12 @@ bool KaiserFir::prepare(float attenuation, uint32_t n, int32_t filterKind) {
 
 void KaiserFir::design(float fs, float f1, float /*f2*/) {
   if (!allocated) return;
+  // The adaptive exciter redesigns every block, mostly for the edge it
+  // found the block before.
+  if (designed && std::bit_cast<uint32_t>(fs) == std::bit_cast<uint32_t>(designedRate) &&
+      std::bit_cast<uint32_t>(f1) == std::bit_cast<uint32_t>(designedEdge)) {
+    return;
+  }
   sampleRate = fs;
   cutoff = kind == kHighpass ? static_cast<float>(0.5 * fs - f1) : f1;
   const uint32_t n = order;
@@ -203,6 +211,9 @@ void KaiserFir::design(float fs, float f1, float /*f2*/) {
     for (uint32_t l = 0; l < 4; ++l) coefQuads[4 * k + l] = c;
   }
   log2Order = static_cast<uint32_t>(std::log(static_cast<double>(n)) / std::log(2.0));
+  designed = true;
+  designedRate = fs;
+  designedEdge = f1;
 }
 
 void KaiserFir::run(const float* in, float* out, uint32_t n) {

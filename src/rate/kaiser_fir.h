@@ -82,6 +82,11 @@ class KaiserFir : public DspObject {
   void step3dnow(const float* in, float* out, uint32_t n);
 
   uint32_t capacityOrder = 0;
+  // The arguments of the last design since prepare, which a repeated design
+  // would only compute again.
+  bool designed = false;
+  float designedRate = 0.0f;
+  float designedEdge = 0.0f;
   // Group scratch: the group's input and the order samples before it,
   // transposed so that one row holds the sample every lane needs at the same
   // step (2N rows); the outputs in the same layout (N rows); and every

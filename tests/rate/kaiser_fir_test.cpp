@@ -63,6 +63,12 @@ TEST(KaiserFir, SplitFilterIsSymmetricWithUnityGainAtNyquist) {
   double sum = 0;
   for (uint32_t m = 0; m <= 32; ++m) sum += lp.coef[m];
   EXPECT_NEAR(sum, 1.0, 1e-6);
+  // A new prepare forgets the design: the same arguments now give the
+  // low-pass.
+  make(f, 16, 6000, KaiserFir::kLowpass);
+  sum = 0;
+  for (uint32_t m = 0; m <= 16; ++m) sum += f.coef[m];
+  EXPECT_NEAR(sum, 1.0, 1e-6);
 }
 
 TEST(KaiserFir, ImpulseResponseIsTheCoefficientsFromAnyHistoryPosition) {
