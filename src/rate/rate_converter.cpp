@@ -103,10 +103,11 @@ void RateConverter::buildPlan() {
   planOutputs = 0;
   if (direction == 0 || srcRate == 0 || dstRate == 0) return;
   // The last chunk of a block also takes what the truncated counts of the
-  // chunks before it left over, less than one frame per chunk.
-  const uint64_t chunks = capacity / kChunkFrames + 1;
-  const uint64_t wanted = uint64_t{scaleCount(kChunkFrames, srcRate, dstRate)} + chunks + 1;
-  if (wanted > kMaxPlanOutputs) return;
+  // chunks before it left over, less than one frame per chunk; a chunk
+  // beyond the plan computes its numbers as it goes.
+  const uint64_t full = uint64_t{scaleCount(kChunkFrames, srcRate, dstRate)} + 1;
+  if (full > kMaxPlanOutputs) return;
+  const uint64_t wanted = std::min<uint64_t>(full + capacity / kChunkFrames + 1, kMaxPlanOutputs);
   // Whole pairs, for the paired weights.
   const uint32_t outputs = static_cast<uint32_t>((wanted + 1) & ~uint64_t{1});
   const uint32_t values = interpolation == 0 ? outputs : 4 * outputs;
