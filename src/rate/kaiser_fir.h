@@ -40,8 +40,6 @@ class KaiserFir : public DspObject {
   void runSse(const float* in, float* out, uint32_t n);
   void run3dnow(const float* in, float* out, uint32_t n);
 
-  enum class Form { kScalar, kSse, kTwoLane };
-
   static double kaiserBeta(double attenuationDb);
   static double besselI0(double z);
 
@@ -66,6 +64,7 @@ class KaiserFir : public DspObject {
   uint32_t position = 0;
 
  private:
+  enum class Form { kScalar, kSse, kTwoLane };
   // Lane groups run 4 * kMaxVectors outputs side by side, each vector of
   // four lanes with its own accumulators.
   static constexpr uint32_t kMaxVectors = 4;
