@@ -1,5 +1,5 @@
 #pragma once
-// Argument handling shared by the commands: usage errors, effect specs with
+// Argument handling shared by the commands: usage errors, effect arguments with
 // their parameter tables, and the global options.
 #include <cstdint>
 #include <map>

@@ -98,9 +98,9 @@ int cmdDemo(Args args, const GlobalOptions& g) {
     rows.push_back({label, file, out.frames(), left, secs, kSeconds / std::max(secs, 1e-9)});
     return out;
   };
-  auto chain = [&](std::initializer_list<const char*> specs) {
+  auto chain = [&](std::initializer_list<const char*> texts) {
     std::vector<EffectArg> effects;
-    for (const char* s : specs) effects.push_back(parseEffect(s, effectTable()));
+    for (const char* s : texts) effects.push_back(parseEffect(s, effectTable()));
     return [effects, &input, &g] { return runChain(input, g.blockFrames, effects); };
   };
 
