@@ -114,6 +114,21 @@ class GrainChannel : public DspObject {
     outputGain = static_cast<float>(std::pow(10.0, 0.05 * outLevelDb));
   }
 
+  // Takes over other's grains, hop counter, parameters and history, so the
+  // two run in step from here. Both must have been built with the same
+  // grain, hop and ring lengths.
+  void followState(const GrainChannel& other) {
+    hopCounter = other.hopCounter;
+    ringPosition = other.ringPosition;
+    std::copy(other.historyRing, other.historyRing + ringLength, historyRing);
+    for (uint32_t i = 0; i < slotCount; ++i) {
+      slots[i] = other.slots[i];
+      slots[i].window = window;
+    }
+    pending = other.pending;
+    active = other.active;
+  }
+
   float sampleRate = 0.0f;
   float outputGain = 1.0f;
   uint32_t hop = 0;

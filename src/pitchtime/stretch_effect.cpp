@@ -52,6 +52,7 @@ uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t r
   // setupBuffers replaces every buffer exactly when it grows the capacity,
   // which also undoes any earlier growth of the outputs.
   const bool replaced = !allocated || frames > capacityFrames;
+  const bool wasStereo = stereo();
   if (!setupBuffers(frames, channelCount)) return 0;
   if (replaced) outBufferFrames = frames;
   inRate = rate;
@@ -62,6 +63,11 @@ uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t r
       return 0;
     }
   } else {
+    // While mono, only the first stretcher ran; the second may still hold
+    // an older ratio and would produce a different count into buffers sized
+    // for the first. It takes over the first's state (and so its history,
+    // the one stream there was).
+    if (stereo() && !wasStereo) channels[1].followState(channels[0]);
     outputCapacity = channels[0].dstSize(frames);
   }
   outRate = rate;

@@ -100,6 +100,23 @@ TEST(Stretch, BuildNumbersAndChainSetup) {
   EXPECT_EQ(e.getDstSize(3000), 1500u);
 }
 
+TEST(Stretch, TurningStereoAtTheSameRateRunsBothChannelsInStep) {
+  // The second stretcher sat idle while mono, still on the build's ratio 4;
+  // run as it was it would write four times the block into buffers sized
+  // for the first stretcher's half.
+  StretchEffect e;
+  ASSERT_TRUE(e.init(1000, 1, kRate, -2000.0f, 0.0f, 0.04f, 0.01f));
+  e.setScale(1000.0f);
+  const auto mono = sinePcm(440, kRate, 1000, 1);
+  std::vector<int16_t> out(8000);
+  EXPECT_EQ(e.processInterleaved(mono.data(), out.data(), 2000), 8000u);
+  EXPECT_EQ(e.setup(3000, 2, kRate), kRate);
+  const auto stereo = sinePcm(440, kRate, 3000, 2);
+  out.assign(6000, 0);
+  ASSERT_EQ(e.processInterleaved(stereo.data(), out.data(), 12000), 6000u);
+  for (size_t i = 0; i < out.size(); i += 2) ASSERT_EQ(out[i], out[i + 1]) << "frame " << i / 2;
+}
+
 TEST(Stretch, RunsInAChainAndStopsRatherThanOverrunTheNextEffect) {
   DspChain* chain = dspCreate(1000, 2, kRate);
   DspEffect* stretch = initStretch(1000, 2, kRate, -1000.0f, 0.0f, 0.04f, 0.01f);
