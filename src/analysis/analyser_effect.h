@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "analysis/envelope_follower.h"
-#include "analysis/spectrum_frame.h"
+#include "analysis/fft_frame.h"
 #include "core/effect_base.h"
 
 namespace dspfx {

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "analysis/spectrum_frame.h"
+#include "analysis/fft_frame.h"
 #include "core/dsp_object.h"
 #include "rate/allpass_delay.h"
 #include "rate/kaiser_fir.h"

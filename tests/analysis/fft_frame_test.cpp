@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis/spectrum_frame.h"
+#include "analysis/fft_frame.h"
 #include "common/test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "analysis/spectrum_frame.h"
+#include "analysis/fft_frame.h"
 
 #include <cmath>
 #include <cstring>
