@@ -46,8 +46,11 @@ uint32_t IirFilterEffect::processChannel(uint32_t channel, const float* in, floa
 
 uint32_t IirFilterEffect::process(const float* inLeft, const float* inRight, float* outLeft,
                                   float* outRight, uint32_t frames) {
-  cascades[0].run(inLeft, outLeft, frames);
-  if (stereo()) cascades[1].run(inRight, outRight, frames);
+  if (stereo()) {
+    runCascadePair(cascades[0], cascades[1], inLeft, inRight, outLeft, outRight, frames);
+  } else {
+    cascades[0].run(inLeft, outLeft, frames);
+  }
   return frames;
 }
 

@@ -222,7 +222,62 @@ void runAny(BiquadCascade& c, const float* in, float* out, uint32_t frames) {
   }
 }
 
+// Two cascades of S sections each, one per lane: the left channel in the
+// low lanes, the right in the high. Sample by sample through the sections;
+// the recursions of consecutive sections are independent enough that the
+// processor overlaps them, and one instruction now serves both channels.
+template <int S>
+void runLanes(BiquadCascade& l, BiquadCascade& r, const float* inL, const float* inR,
+              float* outL, float* outR, uint32_t frames) {
+  DoublePair a1[S], a2[S], b0[S], b1[S], b2[S], w1[S], w2[S];
+  for (int k = 0; k < S; ++k) {
+    a1[k] = pairOf(l.a1[k], r.a1[k]);
+    a2[k] = pairOf(l.a2[k], r.a2[k]);
+    b0[k] = pairOf(l.b0[k], r.b0[k]);
+    b1[k] = pairOf(l.b1[k], r.b1[k]);
+    b2[k] = pairOf(l.b2[k], r.b2[k]);
+    w1[k] = pairOf(l.w1[k], r.w1[k]);
+    w2[k] = pairOf(l.w2[k], r.w2[k]);
+  }
+  for (uint32_t n = 0; n < frames; ++n) {
+    DoublePair x = pairOf(inL[n], inR[n]);
+    for (int k = 0; k < S; ++k) {
+      const DoublePair w = (a2[k] * w2[k] + a1[k] * w1[k]) + x;
+      x = b0[k] * w + (b2[k] * w2[k] + b1[k] * w1[k]);
+      w2[k] = w1[k];
+      w1[k] = w;
+    }
+    outL[n] = static_cast<float>(low(x));
+    outR[n] = static_cast<float>(high(x));
+  }
+  for (int k = 0; k < S; ++k) {
+    l.w1[k] = low(w1[k]);
+    l.w2[k] = low(w2[k]);
+    r.w1[k] = high(w1[k]);
+    r.w2[k] = high(w2[k]);
+  }
+}
+
 }  // namespace
+
+void runCascadePair(BiquadCascade& left, BiquadCascade& right, const float* inL,
+                    const float* inR, float* outL, float* outR, uint32_t frames) {
+  if (left.sections == right.sections) {
+    switch (left.sections) {
+      case 1: return runLanes<1>(left, right, inL, inR, outL, outR, frames);
+      case 2: return runLanes<2>(left, right, inL, inR, outL, outR, frames);
+      case 3: return runLanes<3>(left, right, inL, inR, outL, outR, frames);
+      case 4: return runLanes<4>(left, right, inL, inR, outL, outR, frames);
+      case 5: return runLanes<5>(left, right, inL, inR, outL, outR, frames);
+      case 6: return runLanes<6>(left, right, inL, inR, outL, outR, frames);
+      case 7: return runLanes<7>(left, right, inL, inR, outL, outR, frames);
+      case 8: return runLanes<8>(left, right, inL, inR, outL, outR, frames);
+      default: break;
+    }
+  }
+  left.run(inL, outL, frames);
+  right.run(inR, outR, frames);
+}
 
 uint32_t BiquadCascade::run(const float* in, float* out, uint32_t frames) {
   runAny<false>(*this, in, out, frames);

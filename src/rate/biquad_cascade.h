@@ -55,6 +55,12 @@ class BiquadCascade : public DspObject {
   std::unique_ptr<double[]> storage_;
 };
 
+// left.run(inL, outL, frames) and right.run(inR, outR, frames), bit for bit,
+// computed side by side when the two have the same section count: a stereo
+// stream costs little more than one channel. Each output may be its input.
+void runCascadePair(BiquadCascade& left, BiquadCascade& right, const float* inL,
+                    const float* inR, float* outL, float* outR, uint32_t frames);
+
 // Chebyshev type I: equal ripple in the pass band.
 class ChebyshevCascade : public BiquadCascade {
  public:

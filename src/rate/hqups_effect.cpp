@@ -150,8 +150,9 @@ uint32_t HqupsEffect::processChannel(uint32_t channel, const float* in, float* o
 uint32_t HqupsEffect::process(const float* inLeft, const float* inRight, float* outLeft,
                               float* outRight, uint32_t frames) {
   if (frames > capacityFrames) return 0;
-  const uint32_t n = converters[0].convert(inLeft, auxL, frames);
-  if (stereo()) converters[1].convert(inRight, auxR, frames);
+  const uint32_t n =
+      stereo() ? converters[0].convertPair(converters[1], inLeft, inRight, auxL, auxR, frames)
+               : converters[0].convert(inLeft, auxL, frames);
   if (n == 0) return 0;
   float edgeHz = 0.0f;
   if (stereo()) {

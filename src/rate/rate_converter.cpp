@@ -165,6 +165,31 @@ uint32_t RateConverter::convert(const float* in, float* out, uint32_t frames) {
   return total;
 }
 
+uint32_t RateConverter::convertPair(RateConverter& right, const float* inL, const float* inR,
+                                   float* outL, float* outR, uint32_t frames) {
+  // Only twins share the filter pass; anything else converts channel by
+  // channel.
+  if (!allocated || !right.allocated || !antiAlias || !right.antiAlias || direction == 0 ||
+      direction != right.direction || srcRate != right.srcRate || dstRate != right.dstRate ||
+      capacity != right.capacity) {
+    const uint32_t n = convert(inL, outL, frames);
+    right.convert(inR, outR, frames);
+    return n;
+  }
+  frames = std::min(frames, capacity);
+  const uint32_t total = scaleCount(frames, srcRate, dstRate);
+  if (direction < 0) {
+    runCascadePair(filter, right.filter, inL, inR, scratch, right.scratch, frames);
+    interpolate(scratch, outL, frames, total);
+    right.interpolate(right.scratch, outR, frames, total);
+  } else {
+    interpolate(inL, outL, frames, total);
+    right.interpolate(inR, outR, frames, total);
+    runCascadePair(filter, right.filter, outL, outR, outL, outR, total);
+  }
+  return total;
+}
+
 void RateConverter::interpolate(const float* src, float* out, uint32_t frames, uint32_t total) {
   const double step = dstRate != 0 ? static_cast<double>(srcRate) / dstRate : 0.0;
   const uint32_t chunkDst = scaleCount(kChunkFrames, srcRate, dstRate);

@@ -53,6 +53,11 @@ class RateConverter : public DspObject {
   // Output frames written to out (at most maxDst). in and out must not
   // overlap unless the rates are equal. frames above capacity are not read.
   uint32_t convert(const float* in, float* out, uint32_t frames);
+  // convert(inL, outL, frames) on this converter and convert(inR, outR,
+  // frames) on right, with the anti-alias filters of the two run side by
+  // side when both are configured alike. Returns this one's count.
+  uint32_t convertPair(RateConverter& right, const float* inL, const float* inR, float* outL,
+                       float* outR, uint32_t frames);
   // Output frames for size input frames (any unit scales alike).
   uint32_t dstSize(uint32_t size) const { return scaleCount(size, srcRate, dstRate); }
 

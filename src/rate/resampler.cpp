@@ -71,16 +71,16 @@ uint32_t Resampler::processChannel(uint32_t channel, const float* in, float* out
 
 uint32_t Resampler::process(const float* inLeft, const float* inRight, float* outLeft,
                             float* outRight, uint32_t frames) {
-  const uint32_t n = converters[0].convert(inLeft, outLeft, frames);
-  if (stereo()) converters[1].convert(inRight, outRight, frames);
-  return n;
+  if (stereo()) {
+    return converters[0].convertPair(converters[1], inLeft, inRight, outLeft, outRight, frames);
+  }
+  return converters[0].convert(inLeft, outLeft, frames);
 }
 
 uint32_t Resampler::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
   const uint32_t frames = framesIn(bytes);
   pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
-  const uint32_t n = processChannel(0, inL, outL, frames);
-  if (stereo()) processChannel(1, inR, outR, frames);
+  const uint32_t n = process(inL, inR, outL, outR, frames);
   // A mono input has no right buffer: a stereo output repeats the left one.
   return floatToPcm16(outL, stereo() ? outR : nullptr, n, pcmOut, outChannels);
 }
