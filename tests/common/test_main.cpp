@@ -8,21 +8,17 @@
 
 namespace {
 
-class LeakListener : public testing::EmptyTestEventListener {
- public:
-  void OnTestStart(const testing::TestInfo&) override { before_ = fastmemGetAllocatedSize(); }
+struct LeakListener : testing::EmptyTestEventListener {
+  void OnTestStart(const testing::TestInfo&) override { before = fastmemGetAllocatedSize(); }
   void OnTestEnd(const testing::TestInfo& info) override {
     const uint32_t after = fastmemGetAllocatedSize();
-    if (after != before_) {
-      std::fprintf(stderr, "LEAK in %s.%s: fastmem %u bytes before, %u after\n",
-                   info.test_suite_name(), info.name(), before_, after);
-      leaked = true;
-    }
+    if (after == before) return;
+    std::fprintf(stderr, "LEAK in %s.%s: fastmem %u bytes before, %u after\n", info.test_suite_name(), info.name(),
+                 before, after);
+    leaked = true;
   }
+  uint32_t before = 0;
   bool leaked = false;
-
- private:
-  uint32_t before_ = 0;
 };
 
 }  // namespace

@@ -12,7 +12,6 @@ namespace {
 
 using namespace dspfx;
 using test::DecimateEffect;
-using test::MonoToStereoEffect;
 using test::ScaleEffect;
 
 template <class T = ScaleEffect>
@@ -24,8 +23,8 @@ DspEffect* make(uint32_t frames, uint32_t channels, uint32_t rate, float factor 
 }
 
 template <class T = ScaleEffect>
-T& as(DspEffect* h) {
-  return *reinterpret_cast<T*>(h);
+int setups(DspEffect* h) {
+  return reinterpret_cast<T*>(h)->setups;
 }
 
 TEST(DspChain, EmptyChainCopiesAndReportsItsOwnFormat) {
@@ -40,24 +39,21 @@ TEST(DspChain, EmptyChainCopiesAndReportsItsOwnFormat) {
   std::vector<float> fout(4, 0.0f);
   EXPECT_EQ(dspSendFloat(c, fin.data(), fout.data(), 2), 2u);
   EXPECT_EQ(fout, fin);
-  EXPECT_EQ(dspGetDstRate(c), 44100u);
-  EXPECT_EQ(dspGetDstChannels(c), 2u);
-  EXPECT_EQ(dspGetDstSize(c, 1234), 1234u);
+  EXPECT_TRUE(dspGetDstRate(c) == 44100u && dspGetDstChannels(c) == 2u && dspGetDstSize(c, 1234) == 1234u);
   EXPECT_EQ(dspGetHandle(c, 0), nullptr);
   dspDestroy(c);
 }
 
 TEST(DspChain, KeepsEffectsSortedStablyByOrderUntilCleared) {
   DspChain* c = dspCreate(16, 1, 8000);
-  DspEffect* e5a = make(16, 1, 8000, 5);
-  DspEffect* e1 = make(16, 1, 8000, 1);
-  DspEffect* e5b = make(16, 1, 8000, 6);
-  DspEffect* e3 = make(16, 1, 8000, 3);
-  EXPECT_EQ(dspAdd(c, e5a, 5), 1u);
-  EXPECT_EQ(dspAdd(c, e1, 1), 2u);
-  EXPECT_EQ(dspAdd(c, e5b, 5), 3u);
-  EXPECT_EQ(dspAdd(c, e3, 3), 4u);
-  const DspEffect* sorted[] = {e1, e3, e5a, e5b, nullptr};
+  // {factor, order}: equal orders keep the order they were added in.
+  const int added[4][2] = {{5, 5}, {1, 1}, {6, 5}, {3, 3}};
+  DspEffect* e[4];
+  for (uint32_t i = 0; i < 4; ++i) {
+    e[i] = make(16, 1, 8000, static_cast<float>(added[i][0]));
+    EXPECT_EQ(dspAdd(c, e[i], added[i][1]), i + 1);
+  }
+  const DspEffect* sorted[] = {e[1], e[3], e[0], e[2], nullptr};
   for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(dspGetHandle(c, i), sorted[i]) << i;
   // The block goes through all four without conversion in between: the
   // product of the factors must survive beyond 16-bit resolution steps.
@@ -71,7 +67,7 @@ TEST(DspChain, KeepsEffectsSortedStablyByOrderUntilCleared) {
   dspClear(c);
   EXPECT_EQ(dspGetHandle(c, 0), nullptr);
   EXPECT_EQ(dspGetDstRate(c), 8000u);
-  EXPECT_EQ(destroyEffect<ScaleEffect>(e1), 0u);
+  EXPECT_EQ(destroyEffect<ScaleEffect>(e[1]), 0u);
   EXPECT_EQ(dspAdd(c, make(16, 1, 8000), 7), 1u);
   dspDestroy(c);
 }
@@ -80,24 +76,22 @@ TEST(DspChain, PropagatesFormatsAndSetsUpOnlyOnChange) {
   DspChain* c = dspCreate(100, 2, 44100);
   DspEffect* dec = make<DecimateEffect>(100, 2, 44100);
   DspEffect* eq = make(50, 2, 22050);
-  const int decSetups = as<DecimateEffect>(dec).setups;
-  const int eqSetups = as(eq).setups;
+  const int decSetups = setups<DecimateEffect>(dec), eqSetups = setups(eq);
   ASSERT_EQ(dspAdd(c, dec, 0), 1u);
   ASSERT_EQ(dspAdd(c, eq, 1), 2u);
   // Both already matched what reaches them: no setup.
-  EXPECT_EQ(as<DecimateEffect>(dec).setups, decSetups);
-  EXPECT_EQ(as(eq).setups, eqSetups);
+  EXPECT_TRUE(setups<DecimateEffect>(dec) == decSetups && setups(eq) == eqSetups);
   EXPECT_EQ(dspGetDstRate(c), 22050u);
   EXPECT_EQ(dspGetDstSize(c, 1001), 500u);
   dspAdjust(c, 100, 2, 44100);
-  EXPECT_EQ(as<DecimateEffect>(dec).setups, decSetups);
+  EXPECT_EQ(setups<DecimateEffect>(dec), decSetups);
   dspAdjust(c, 100, 2, 48000);
-  EXPECT_EQ(as<DecimateEffect>(dec).setups, decSetups + 1);
-  EXPECT_EQ(as(eq).setups, eqSetups + 1);
-  EXPECT_EQ(as(eq).inRate, 24000u);
+  EXPECT_TRUE(setups<DecimateEffect>(dec) == decSetups + 1 && setups(eq) == eqSetups + 1);
+  auto& second = *reinterpret_cast<ScaleEffect*>(eq);
+  EXPECT_EQ(second.inRate, 24000u);
   EXPECT_EQ(dspGetDstRate(c), 24000u);
   dspAdjust(c, 400, 2, 48000);
-  EXPECT_EQ(as(eq).capacityFrames, 200u);
+  EXPECT_EQ(second.capacityFrames, 200u);
   std::vector<int16_t> in(800, 100), out(800, -1);
   EXPECT_EQ(dspSend(c, in.data(), out.data(), 1600), 800u);  // 200 stereo frames
   EXPECT_PCM(out[0], 200);
@@ -110,25 +104,22 @@ TEST(DspChain, PropagatesFormatsAndSetsUpOnlyOnChange) {
 
 TEST(DspChain, MonoInStereoOutEndWritesBothChannels) {
   DspChain* c = dspCreate(8, 1, 8000);
-  ASSERT_EQ(dspAdd(c, make<MonoToStereoEffect>(8, 1, 8000), 0), 1u);
+  ASSERT_EQ(dspAdd(c, make<test::MonoToStereoEffect>(8, 1, 8000), 0), 1u);
   EXPECT_EQ(dspGetDstChannels(c), 2u);
+  // The last effect takes one channel in, so its left output is written to
+  // both sides; the guard past the end survives.
   const int16_t in[3] = {100, -200, 300};
   int16_t out[7] = {0, 0, 0, 0, 0, 0, 77};
-  // The last effect takes one channel in, so its left output is written to
-  // both sides.
   EXPECT_EQ(dspSend(c, in, out, 6), 12u);
-  EXPECT_PCM(out[0], 100);
-  EXPECT_EQ(out[1], out[0]);
-  EXPECT_PCM(out[4], 300);
-  EXPECT_EQ(out[5], out[4]);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_PCM(out[2 * i], in[i]);
+    EXPECT_EQ(out[2 * i + 1], out[2 * i]);
+  }
   EXPECT_EQ(out[6], 77);
   const float fin[2] = {0.25f, -0.5f};
   float fout[5] = {0, 0, 0, 0, 9};
   EXPECT_EQ(dspSendFloat(c, fin, fout, 2), 2u);
-  EXPECT_EQ(fout[0], 0.25f);
-  EXPECT_EQ(fout[1], 0.25f);
-  EXPECT_EQ(fout[3], -0.5f);
-  EXPECT_EQ(fout[4], 9.0f);
+  EXPECT_EQ(test::asVector(fout), (std::vector<float>{0.25f, 0.25f, -0.5f, -0.5f, 9.0f}));
   dspDestroy(c);
 }
 
@@ -139,8 +130,7 @@ TEST(DspChain, MisuseIsRefused) {
   DspEffect* a = make(32, 2, 44100);
   dspDestroy(gone);
   int junk[32] = {};
-  EXPECT_EQ(dspAdd(c, nullptr, 0), 0u);
-  EXPECT_EQ(dspAdd(c, reinterpret_cast<DspEffect*>(junk), 0), 0u);
+  EXPECT_EQ(dspAdd(c, nullptr, 0) + dspAdd(c, reinterpret_cast<DspEffect*>(junk), 0), 0u);
   EXPECT_EQ(dspAdd(c, a, 0), 1u);
   EXPECT_EQ(dspAdd(c, a, 1), 1u);      // already in this chain
   EXPECT_EQ(dspAdd(other, a, 0), 0u);  // already in another chain
@@ -163,9 +153,8 @@ TEST(DspChain, MisuseIsRefused) {
       dspGetDstRate, dspGetDstChannels, [](DspChain* x) { return dspGetDstSize(x, 4); },
       [&](DspChain* x) { return dspSend(x, pcm, pcm, 4); }, [&](DspChain* x) { return dspSendFloat(x, fl, fl, 1); });
   EXPECT_EQ(destroyEffect<ScaleEffect>(b), 1u) << "refused adds leave the effect with the host";
-  EXPECT_EQ(dspSend(c, nullptr, pcm, 4), 0u);
-  EXPECT_EQ(dspSendFloat(c, fl, nullptr, 1), 0u);
-  EXPECT_EQ(dspSend(c, pcm, pcm, 0), 0u);  // a zero-length block produces nothing
+  // Missing buffers and a zero-length block produce nothing.
+  EXPECT_EQ(dspSend(c, nullptr, pcm, 4) + dspSendFloat(c, fl, nullptr, 1) + dspSend(c, pcm, pcm, 0), 0u);
   for (DspChain* x : {gone, static_cast<DspChain*>(nullptr)}) {
     dspClear(x);
     dspAdjust(x, 1, 1, 1);

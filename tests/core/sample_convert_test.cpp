@@ -34,26 +34,18 @@ enum class Form { kScalar, kSse, k3dnow };
 // 3DNow! wins over SSE; MMX alone selects no conversion form.
 Form formOf(int bits) { return bits & 2 ? Form::k3dnow : bits & 4 ? Form::kSse : Form::kScalar; }
 
-// Block sizes of a routine (0: the form has no block kernel for it).
-struct Blocks {
-  uint32_t amd3dnow, sse;
-  bool sseAlignsLeft;
-};
-
-// [begin, end): the elements a form converts with its vector formula.
+// [begin, end): the elements a form converts with its block kernel, given
+// the routine's block sizes (0: no block kernel) and whether the SSE form
+// first converts a scalar head up to the left array's 16-byte boundary.
 struct Span {
   uint32_t begin = 0, end = 0;
   bool has(uint32_t i) const { return i >= begin && i < end; }
 };
-
-Span vectorSpan(Form form, Blocks b, uint32_t n, const float* left) {
-  const uint32_t block = form == Form::k3dnow ? b.amd3dnow : form == Form::kSse ? b.sse : 0;
+Span vectorSpan(Form form, uint32_t amd3dnow, uint32_t sse, bool sseAlignsLeft, uint32_t n, const void* left) {
+  const uint32_t block = form == Form::k3dnow ? amd3dnow : form == Form::kSse ? sse : 0;
   if (block == 0) return {};
   uint32_t head = 0;
-  if (form == Form::kSse && b.sseAlignsLeft) {
-    const auto misalign = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(left) % 16);
-    head = std::min(n, (16 - misalign) % 16 / 4);
-  }
+  if (form == Form::kSse && sseAlignsLeft) head = std::min<uint32_t>(n, (16 - reinterpret_cast<uintptr_t>(left) % 16) % 16 / 4);
   return {head, head + (n - head) / block * block};
 }
 
@@ -61,10 +53,12 @@ Span vectorSpan(Form form, Blocks b, uint32_t n, const float* left) {
 const float kUpperScale = std::bit_cast<float>(0x30000100u);
 const float kSumScale = std::bit_cast<float>(0x37800100u);
 
-float scalarPcm(int s) { return static_cast<float>(s * (1.0 / 32767.0)); }
-float vectorPcm(int s) { return static_cast<float>(s * 65536 + (s & 0xFFFF)) * kUpperScale; }
-float scalarDownmix(int l, int r) { return scalarPcm((l + r) >> 1); }
-float vectorDownmix(int l, int r) { return static_cast<float>(l + r) * kSumScale; }
+float pcmRef(bool vector, int s) {
+  return vector ? static_cast<float>(s * 65536 + (s & 0xFFFF)) * kUpperScale : static_cast<float>(s * (1.0 / 32767.0));
+}
+float downmixRef(bool vector, int l, int r) {
+  return vector ? static_cast<float>(l + r) * kSumScale : pcmRef(false, (l + r) >> 1);
+}
 
 int16_t saturate16(int64_t v) { return static_cast<int16_t>(std::clamp<int64_t>(v, -32768, 32767)); }
 
@@ -79,7 +73,7 @@ int32_t vectorToInt(Form form, float p) {
 
 // Remainders must equal the scalar form itself, whatever precision it
 // multiplies in; its own stated values are checked separately below.
-int16_t toPcm(Form form, bool vector, float x) {
+int16_t toPcmRef(Form form, bool vector, float x) {
   return vector ? saturate16(vectorToInt(form, x * 32767.0f)) : floatToPcmScalar(x);
 }
 int16_t encodeRef(Form form, bool vector, float x) {
@@ -139,35 +133,29 @@ class SampleConvert : public testing::Test {
 };
 
 TEST_F(SampleConvert, PcmToFloatFormsAndLengths) {
-  auto pcmF = [](bool vector, int s) { return vector ? vectorPcm(s) : scalarPcm(s); };
   forEachCase([&](Form form, uint32_t n, uint32_t off) {
     // One spare sample: a trailing half frame the stereo forms must ignore.
     const auto store = randomPcm(2 * n + 1 + off, 100 + n);
     const int16_t* pcm = store.data() + off;
     Guarded<float> l(n + off, kFloatGuard), r(n + 1, kFloatGuard), d(n + off, kFloatGuard), m(2 * n + off, kFloatGuard);
-    float* left = l.get() + off;
+    float *left = l.get() + off, *mixed = d.get() + off, *mono = m.get() + off;
     float* right = r.get() + (1 - off);  // a different misalignment from left
     ASSERT_EQ(pcm16ToFloat(pcm, 4 * n + 2, left, right, 2), n);
-    const Span v = vectorSpan(form, {2, 4, false}, n, left);
-    EXPECT_TRUE(formMatches(left, n, v, 1, [&](uint32_t i, bool vec) { return pcmF(vec, pcm[2 * i]); }, kLsb));
-    EXPECT_TRUE(formMatches(right, n, v, 1, [&](uint32_t i, bool vec) { return pcmF(vec, pcm[2 * i + 1]); }, kLsb));
-
-    float* mixed = d.get() + off;
+    const Span v = vectorSpan(form, 2, 4, false, n, left);
+    EXPECT_TRUE(formMatches(left, n, v, 1, [&](uint32_t i, bool vec) { return pcmRef(vec, pcm[2 * i]); }, kLsb));
+    EXPECT_TRUE(formMatches(right, n, v, 1, [&](uint32_t i, bool vec) { return pcmRef(vec, pcm[2 * i + 1]); }, kLsb));
     ASSERT_EQ(pcm16ToFloat(pcm, 4 * n + 3, mixed, nullptr, 2), n);
-    EXPECT_TRUE(formMatches(mixed, n, vectorSpan(form, {4, 4, false}, n, mixed), 1, [&](uint32_t i, bool vec) {
-      return vec ? vectorDownmix(pcm[2 * i], pcm[2 * i + 1]) : scalarDownmix(pcm[2 * i], pcm[2 * i + 1]);
-    }, kLsb));
-
+    EXPECT_TRUE(formMatches(mixed, n, vectorSpan(form, 4, 4, false, n, mixed), 1,
+                            [&](uint32_t i, bool vec) { return downmixRef(vec, pcm[2 * i], pcm[2 * i + 1]); }, kLsb));
     // Any channel count but 2 is one channel; an odd trailing byte is ignored.
-    float* mono = m.get() + off;
     ASSERT_EQ(pcm16ToFloat(pcm, 4 * n + 1, mono, nullptr, 7), 2 * n);
-    EXPECT_TRUE(formMatches(mono, 2 * n, vectorSpan(form, {4, 8, false}, 2 * n, mono), 1,
-                            [&](uint32_t i, bool vec) { return pcmF(vec, pcm[i]); }, kLsb));
+    EXPECT_TRUE(formMatches(mono, 2 * n, vectorSpan(form, 4, 8, false, 2 * n, mono), 1,
+                            [&](uint32_t i, bool vec) { return pcmRef(vec, pcm[i]); }, kLsb));
     EXPECT_TRUE(l.intact() && r.intact() && d.intact() && m.intact());
   });
 }
 
-TEST_F(SampleConvert, FloatToPcmFormsAndLengths) {
+TEST_F(SampleConvert, FloatToPcmEncodeMixSubtractFormsAndLengths) {
   // Truncation against rounding or saturation: one step at most.
   constexpr double kStep = 1.0;
   forEachCase([&](Form form, uint32_t n, uint32_t off) {
@@ -178,30 +166,25 @@ TEST_F(SampleConvert, FloatToPcmFormsAndLengths) {
     for (auto* s : {&leftStore, &rightStore}) std::fill_n(s->begin(), std::min<size_t>(4, s->size()), -1.25f);
     const float* left = leftStore.data() + off;
     const float* right = rightStore.data() + 3 - 2 * off;
-    Guarded<int16_t> s(2 * n, kPcmGuard), d(2 * n, kPcmGuard), m(n, kPcmGuard);
+    Guarded<int16_t> s(2 * n, kPcmGuard), d(2 * n, kPcmGuard), m(n, kPcmGuard), e(n, kPcmGuard);
     ASSERT_EQ(floatToPcm16(left, right, n, s.get(), 2), 4 * n);
-    EXPECT_TRUE(formMatches(s.get(), 2 * n, vectorSpan(form, {2, 4, true}, n, left), 2, [&](uint32_t i, bool vec) {
-      return toPcm(form, vec, i % 2 ? right[i / 2] : left[i / 2]);
+    EXPECT_TRUE(formMatches(s.get(), 2 * n, vectorSpan(form, 2, 4, true, n, left), 2, [&](uint32_t i, bool vec) {
+      return toPcmRef(form, vec, i % 2 ? right[i / 2] : left[i / 2]);
     }, kStep));
     ASSERT_EQ(floatToPcm16(left, nullptr, n, d.get(), 2), 4 * n);
-    EXPECT_TRUE(formMatches(d.get(), 2 * n, vectorSpan(form, {4, 0, false}, n, left), 2,
-                            [&](uint32_t i, bool vec) { return toPcm(form, vec, left[i / 2]); }, kStep));
+    EXPECT_TRUE(formMatches(d.get(), 2 * n, vectorSpan(form, 4, 0, false, n, left), 2,
+                            [&](uint32_t i, bool vec) { return toPcmRef(form, vec, left[i / 2]); }, kStep));
     ASSERT_EQ(floatToPcm16(left, right, n, m.get(), 1), 2 * n);
-    EXPECT_TRUE(formMatches(m.get(), n, vectorSpan(form, {4, 8, true}, n, left), 1,
-                            [&](uint32_t i, bool vec) { return toPcm(form, vec, left[i]); }, kStep));
-    EXPECT_TRUE(s.intact() && d.intact() && m.intact());
-  });
-}
+    EXPECT_TRUE(formMatches(m.get(), n, vectorSpan(form, 4, 8, true, n, left), 1,
+                            [&](uint32_t i, bool vec) { return toPcmRef(form, vec, left[i]); }, kStep));
 
-TEST_F(SampleConvert, EncodeMixSubtractFormsAndLengths) {
-  forEachCase([&](Form form, uint32_t n, uint32_t off) {
     // The export takes host arrays of any alignment.
-    const auto store = test::noiseFloat(n + off, 400 + n, 40000.0f);
-    const float* in = store.data() + off;
-    Guarded<int16_t> e(n, kPcmGuard);
+    const auto encStore = test::noiseFloat(n + off, 400 + n, 40000.0f);
+    const float* in = encStore.data() + off;
     ASSERT_EQ(dspPcmEncode(in, e.get(), n), 2 * n);
-    EXPECT_TRUE(formMatches(e.get(), n, vectorSpan(form, {4, 8, false}, n, in), 1,
+    EXPECT_TRUE(formMatches(e.get(), n, vectorSpan(form, 4, 8, false, n, in), 1,
                             [&](uint32_t i, bool vec) { return encodeRef(form, vec, in[i]); }, 1.0));
+    EXPECT_TRUE(s.intact() && d.intact() && m.intact() && e.intact());
 
     const auto y0 = test::noiseFloat(n, 500 + n, 2.0f), xs = test::noiseFloat(n + off, 600 + n, 2.0f);
     const float* x = xs.data() + off;
@@ -211,7 +194,7 @@ TEST_F(SampleConvert, EncodeMixSubtractFormsAndLengths) {
     std::copy(y0.begin(), y0.end(), b.get());
     mixScaled(y.get(), x, g, n);
     subtractFrom(x, b.get(), n);
-    const Span v = vectorSpan(form, {4, 8, false}, n, y.get());
+    const Span v = vectorSpan(form, 4, 8, false, n, y.get());
     // Single precision against double: a few units in the last place.
     EXPECT_TRUE(formMatches(y.get(), n, v, 1, [&](uint32_t i, bool vec) {
       return vec ? y0[i] + g * x[i] : static_cast<float>(double{y0[i]} + double{g} * x[i]);
@@ -219,7 +202,7 @@ TEST_F(SampleConvert, EncodeMixSubtractFormsAndLengths) {
     EXPECT_TRUE(formMatches(b.get(), n, v, 1, [&](uint32_t i, bool vec) {
       return vec ? x[i] - y0[i] : static_cast<float>(double{x[i]} - double{y0[i]});
     }, 1e-6));
-    EXPECT_TRUE(e.intact() && y.intact() && b.intact());
+    EXPECT_TRUE(y.intact() && b.intact());
   });
 }
 
@@ -228,11 +211,11 @@ TEST_F(SampleConvert, EncodeMixSubtractFormsAndLengths) {
 TEST_F(SampleConvert, InterleavingAndCopyIgnoreFlags) {
   forEachCase([&](Form, uint32_t n, uint32_t off) {
     const auto l = test::noiseFloat(n, 700 + n, 1.0f), r = test::noiseFloat(n, 800 + n, 1.0f);
-    Guarded<float> both(2 * n, kFloatGuard), dup(2 * n, kFloatGuard), one(n, kFloatGuard);
+    Guarded<float> both(2 * n, kFloatGuard), dup(2 * n, kFloatGuard), one(n, kFloatGuard), bl(n, kFloatGuard),
+        br(n, kFloatGuard), avg(n, kFloatGuard), mono(n, kFloatGuard);
     EXPECT_EQ(interleaveFloat(l.data(), r.data(), n, both.get(), 2), n);
     EXPECT_EQ(interleaveFloat(l.data(), nullptr, n, dup.get(), 2), n);
     EXPECT_EQ(interleaveFloat(l.data(), r.data(), n, one.get(), 1), n);
-    Guarded<float> bl(n, kFloatGuard), br(n, kFloatGuard), avg(n, kFloatGuard), mono(n, kFloatGuard);
     EXPECT_EQ(deinterleaveFloat(both.get(), n, bl.get(), br.get(), 2), n);
     EXPECT_EQ(deinterleaveFloat(both.get(), n, avg.get(), nullptr, 2), n);
     EXPECT_EQ(deinterleaveFloat(l.data(), n, mono.get(), nullptr, 1), n);
@@ -242,8 +225,8 @@ TEST_F(SampleConvert, InterleavingAndCopyIgnoreFlags) {
       ASSERT_TRUE(one.data[i] == l[i] && bl.data[i] == l[i] && br.data[i] == r[i] && mono.data[i] == l[i]) << i;
       ASSERT_EQ(avg.data[i], (l[i] + r[i]) * 0.5f) << i;
     }
-    EXPECT_TRUE(both.intact() && dup.intact() && one.intact());
-    EXPECT_TRUE(bl.intact() && br.intact() && avg.intact() && mono.intact());
+    EXPECT_TRUE(both.intact() && dup.intact() && one.intact() && bl.intact() && br.intact() && avg.intact() &&
+                mono.intact());
 
     // Odd byte counts and unaligned ends: the block form leaves bytes over.
     const auto src = randomPcm(n + 9, 900 + n);
@@ -285,7 +268,7 @@ TEST_F(SampleConvert, ScalarStatedValues) {
   EXPECT_EQ(dspPcmDecode(), 0u);
 }
 
-TEST_F(SampleConvert, VectorFormsRoundAndSaturate) {
+TEST_F(SampleConvert, VectorFormsRoundSaturateAndAlignOnTheLeft) {
   // A product with 32767 of about 100.6: rounding gives 101, truncation 100.
   const float p = 100.6f / 32767.0f;
   ASSERT_NEAR(p * 32767.0f, 100.6, 1e-3);
@@ -294,17 +277,16 @@ TEST_F(SampleConvert, VectorFormsRoundAndSaturate) {
   // The encoder has no multiplication: ties go to even under SSE.
   alignas(16) const float e[8] = {2.5f, 3.5f, -2.5f, -3.9f, 1e10f, -1e10f, std::nanf(""), 40000.0f};
   // 6: 3DNow! takes precedence over SSE.
-  struct Case {
+  const struct {
     int flags;
     std::vector<int16_t> toPcm, encoded;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {0, {-32767, 100, 32767, 32767, -32767, 32767, -100, 0}, {2, 3, -2, -3, 32767, -32767, 32767, 32767}},
       {4, {-32768, 101, -32768, -32768, -32768, 32767, -101, 0}, {2, 4, -2, -4, -32768, -32768, -32768, 32767}},
       {6, {-32768, 100, -32768, 32767, -32768, 32767, -100, 0}, {2, 3, -2, -3, 32767, -32768, -32768, 32767}},
   };
   alignas(16) int16_t out[8];
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "flags " << c.flags);
     setFlags(c.flags);
     floatToPcm16(x, nullptr, 8, out, 1);
@@ -315,31 +297,27 @@ TEST_F(SampleConvert, VectorFormsRoundAndSaturate) {
 
   // Only the low byte of the switch counts.
   setFlags(0);
-  dspEnableSse(0x100);
-  floatToPcm16(x, nullptr, 8, out, 1);
-  EXPECT_EQ(out[1], 100);
-  dspEnableSse(0x1FF);
-  floatToPcm16(x, nullptr, 8, out, 1);
-  EXPECT_EQ(out[1], 101);
-}
+  for (auto [flag, want] : {std::pair{0x100, 100}, {0x1FF, 101}}) {
+    dspEnableSse(flag);
+    floatToPcm16(x, nullptr, 8, out, 1);
+    EXPECT_EQ(out[1], want) << "switch " << flag;
+  }
 
-TEST_F(SampleConvert, SseHeadFollowsLeftAlignment) {
-  const float p = 100.6f / 32767.0f;  // truncates to 100, rounds to 101
+  // 4 bytes past a boundary: frames 0-2 head (scalar), 3-10 two blocks, 11
+  // remainder (scalar). The right array follows the left's partition
+  // whatever its own alignment.
   alignas(16) float leftStore[16], rightStore[16];
   std::fill(std::begin(leftStore), std::end(leftStore), p);
   std::fill(std::begin(rightStore), std::end(rightStore), -p);
   setFlags(4);
-  // 4 bytes past a boundary: frames 0-2 head (scalar), 3-10 two blocks, 11
-  // remainder (scalar). The right array follows the left's partition
-  // whatever its own alignment.
   for (float* right : {rightStore + 1, rightStore + 2}) {
-    Guarded<int16_t> out(24, kPcmGuard);
-    ASSERT_EQ(floatToPcm16(leftStore + 1, right, 12, out.get(), 2), 48u);
+    Guarded<int16_t> pcm(24, kPcmGuard);
+    ASSERT_EQ(floatToPcm16(leftStore + 1, right, 12, pcm.get(), 2), 48u);
     for (uint32_t i = 0; i < 12; ++i) {
       const int want = (i >= 3 && i < 11) ? 101 : 100;
-      EXPECT_TRUE(out.data[2 * i] == want && out.data[2 * i + 1] == -want) << "frame " << i;
+      EXPECT_TRUE(pcm.data[2 * i] == want && pcm.data[2 * i + 1] == -want) << "frame " << i;
     }
-    EXPECT_TRUE(out.intact());
+    EXPECT_TRUE(pcm.intact());
   }
 }
 

@@ -22,9 +22,9 @@ class ScaleEffect : public EffectBase {
     return frames;
   }
   uint32_t process(const float* l, const float* r, float* ol, float* orr, uint32_t frames) override {
-    processChannel(0, l, ol, frames);
+    const uint32_t n = processChannel(0, l, ol, frames);
     if (stereo()) processChannel(1, r, orr, frames);
-    return frames;
+    return n;
   }
   float factor;
   int setups = 0;
@@ -53,11 +53,6 @@ class DecimateEffect : public ScaleEffect {
     for (uint32_t i = 0; i < frames / 2; ++i) out[i] = in[2 * i];
     return frames / 2;
   }
-  uint32_t process(const float* l, const float* r, float* ol, float* orr, uint32_t frames) override {
-    processChannel(0, l, ol, frames);
-    if (stereo()) processChannel(1, r, orr, frames);
-    return frames / 2;
-  }
 };
 
 // One channel in, two out: the right output is the left one negated.
@@ -71,10 +66,7 @@ class MonoToStereoEffect : public ScaleEffect {
     return rate;
   }
   uint32_t process(const float* l, const float*, float* ol, float* orr, uint32_t frames) override {
-    for (uint32_t i = 0; i < frames; ++i) {
-      ol[i] = l[i];
-      orr[i] = -l[i];
-    }
+    for (uint32_t i = 0; i < frames; ++i) ol[i] = l[i], orr[i] = -l[i];
     return frames;
   }
 };

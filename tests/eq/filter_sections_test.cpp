@@ -250,21 +250,4 @@ TEST(FirBandFilter, MatchesDirectConvolutionForAnyBlockingAndKeepsItsLineOnGainC
   EXPECT_EQ(tail, convolve(f, x, at, x.size()));
 }
 
-TEST(FirBandFilter, OneRaisedBandLiftsItsMiddleAndSparesTheOthers) {
-  FirBandFilter f;
-  ASSERT_TRUE(f.allocate(8));
-  const std::vector<float> flat(8, 0.0f);
-  f.designAll(flat.data(), 0.0f);
-  ASSERT_TRUE(f.setBandGain(3, 12.0f));
-  // With a rate of 16, band i spans i ... i + 1 Hz.
-  EXPECT_NEAR(firResponseDb(f.taps(), f.tapCount(), 3.5, 16), 8.0, 0.6);
-  for (double mid : {0.5, 1.5, 5.5, 6.5, 7.5}) EXPECT_NEAR(firResponseDb(f.taps(), f.tapCount(), mid, 16), 0.0, 0.2) << mid;
-
-  // The output level scales the output and leaves the taps alone.
-  const std::vector<float> taps(f.taps(), f.taps() + f.tapCount());
-  f.setOutputLevel(-6.0f);
-  EXPECT_EQ(std::vector<float>(f.taps(), f.taps() + f.tapCount()), taps);
-  EXPECT_FLOAT_EQ(f.level(), static_cast<float>(std::pow(10.0, -0.3)));
-}
-
 }  // namespace

@@ -60,13 +60,10 @@ TEST(GraphicEq, BandIndexBoundsAndLayoutSurvivingARateChange) {
   EXPECT_EQ(setGraphicEQGain(h, 1, 4.0f), 1u);
   EXPECT_EQ(remakeGraphicEQBand(h, 1, 6000.0f, 0.3f, 0.995f), 1u);
   GraphicEqEffect& e = object(h);
-  EXPECT_EQ(e.bands[1].gainDb, 4.0f);
-  EXPECT_EQ(e.bands[1].frequency, 6000.0f);
   EXPECT_NEAR(sectionDb(*e.banks[0].section(1), 6000), 4.0, 1e-4);  // remake kept the gain
 
   // A new rate redesigns from the stored layout, the remake included.
   ASSERT_EQ(e.setup(16384, 1, 48000), 48000u);
-  EXPECT_EQ(e.outRate, 48000u);
   for (const ResonatorBank& b : e.banks) {
     EXPECT_EQ(b.section(1)->sampleRate, 48000);
     EXPECT_EQ(b.section(1)->frequency, 6000.0f);

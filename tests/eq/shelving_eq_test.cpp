@@ -55,6 +55,7 @@ TEST(ShelvingEq, MeasuredSineGainsFollowTheBandsAndTheLevel) {
   EXPECT_NEAR(lifted, firResponseDb(f.taps(), f.tapCount(), mid3, 44100), 0.02);
   EXPECT_NEAR(lifted, 8.0, 0.6);
   EXPECT_NEAR(measure(mid0), 0.0, 0.2);
+  for (double mid : {1.5, 5.5, 6.5, 7.5}) EXPECT_NEAR(firResponseDb(f.taps(), f.tapCount(), mid / 16 * 44100, 44100), 0.0, 0.2) << mid;
 
   const std::vector<float> taps(f.taps(), f.taps() + f.tapCount());
   ASSERT_EQ(setShelvingEQOutputLevel(h, -6.0f), 1u);
@@ -74,8 +75,6 @@ TEST(ShelvingEq, MonoKeepsTheSecondFilterCurrent) {
   const FirBandFilter& b = e.filters[1];
   EXPECT_EQ(std::vector<float>(a.taps(), a.taps() + a.tapCount()), std::vector<float>(b.taps(), b.taps() + b.tapCount()));
   EXPECT_EQ(a.level(), b.level());
-  EXPECT_EQ(e.bandGainsDb, (std::vector<float>{1, 2, -9, 4}));
-  EXPECT_EQ(e.outputLevelDb, -3.0f);
   EXPECT_EQ(termShelvingEQ(h), 1u);
 }
 

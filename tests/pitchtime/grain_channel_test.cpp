@@ -2,15 +2,13 @@
 // family's exports: what holds for one must hold for the other.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <memory>
 #include <utility>
 #include <vector>
 
-#include "common/test_support.h"
-#include "dspfx/dspfx.h"
-#include "pitchtime/pitch_shift_effect.h"
-#include "pitchtime/stretch_effect.h"
+#include "pitchtime/pitchtime_support.h"
 #include "rate/rate_converter.h"
 
 namespace {
@@ -18,74 +16,13 @@ namespace {
 using namespace dspfx;
 using namespace dspfx::test;
 
-constexpr uint32_t kRate = 44100;
-
-// One granular family: amounts are cents for the pitch shifter and the
-// scale for the stretcher.
-struct Family {
-  const char* name;
-  bool stretch;
-  uint32_t interpolation;
-  float octave;      // the amount that makes the grains' ratio 2
-  float seamless;    // an amount whose output does not depend on the blocking
-  // The first frames may differ from a steady stream: the pre-rolled grains
-  // read zeroed history, which reaches back at most 8 grains of 2704 frames
-  // for the stretcher.
-  uint32_t settleFrames;
-  float levelAmounts[5];  // amounts whose gain is checked on a constant
-};
-
-const Family kFamilies[] = {
-    {"pitch shift, linear", false, 0, 1200, 700, 4096, {1200, -1200, 700, -250, 30}},
-    {"pitch shift, cubic", false, 1, 1200, 700, 4096, {1200, -1200, 700, -250, 30}},
-    // Ratio 2 keeps every stretch grain position an exact integer.
-    {"stretch", true, 0, -1000, -1000, 11 * 2048, {1000, -1000, 300, -2000, 3000}},
-};
-
-// An effect of a family behind its exports, destroyed with the object.
-struct Granular {
-  Granular(const Family& f, uint32_t capacity, uint32_t channels, float amount, float levelDb = 0,
-           float grain = 0.04f, float hop = 0.01f, uint32_t rate = kRate, uint32_t antiAlias = 1)
-      : f(f),
-        h(f.stretch ? initStretch(capacity, channels, rate, amount, levelDb, grain, hop)
-                    : initPitchShift(capacity, channels, rate, amount, levelDb, grain, hop, f.interpolation, antiAlias)) {}
-  ~Granular() { f.stretch ? termStretch(h) : termPitchShift(h); }
-  // One block of interleaved samples in, the samples written out.
-  std::vector<int16_t> run(const int16_t* in, size_t samples) {
-    std::vector<int16_t> out(4 * samples + 64);  // the stretcher writes at most ratio 4
-    const auto bytes = static_cast<uint32_t>(2 * samples);
-    if (f.stretch) {
-      out.resize(doStretch(h, in, out.data(), bytes) / 2);
-    } else {
-      EXPECT_EQ(doPitchShift(h, in, out.data(), bytes), 1u);
-      out.resize(samples);
-    }
-    return out;
-  }
-  std::vector<int16_t> run(const std::vector<int16_t>& in) { return run(in.data(), in.size()); }
-  // The second channel's hop counter and first slot phase.
-  std::pair<uint32_t, int32_t> secondTiming() const {
-    if (f.stretch) {
-      const auto& c = reinterpret_cast<StretchEffect*>(h)->channels[1];
-      return {c.hopCounter, c.slots[0].phase};
-    }
-    const auto& c = reinterpret_cast<PitchShiftEffect*>(h)->channels[1];
-    return {c.hopCounter, c.slots[0].phase};
-  }
-  const Family& f;
-  DspEffect* h;
-};
-
 TEST(GrainChannel, NeutralAmountPassesTheInputThroughUnscaled) {
   for (const Family& f : kFamilies) {
     for (uint32_t channels : {1u, 2u}) {
       SCOPED_TRACE(testing::Message() << f.name << ", " << channels << " channels");
       Granular g(f, 4096, channels, 0.0f, -12.0f);
-      ASSERT_NE(g.h, nullptr);
-      for (uint32_t block = 0; block < 3; ++block) {
-        const auto in = noisePcm(size_t{4096} * channels, 11 + block);
-        EXPECT_EQ(g.run(in), pcmRoundTrip(in, channels)) << "block " << block;
-      }
+      const auto in = noisePcm(size_t{3 * 4096} * channels, 11);
+      EXPECT_EQ(g.runBlocks(in, size_t{4096} * channels), pcmRoundTrip(in, channels));
     }
   }
 }
@@ -97,18 +34,10 @@ TEST(GrainChannel, ConstantInputComesOutAtLevelTimesGain) {
       for (float amount : f.levelAmounts) {
         SCOPED_TRACE(testing::Message() << f.name << " " << amount << ", " << v << " at " << db << " dB");
         Granular g(f, 2048, 1, amount, db, 0.04f, 0.01f, kRate, 0);
-        const std::vector<int16_t> in(2048, static_cast<int16_t>(v));
-        size_t at = 0;
-        for (int block = 0; block < 24; ++block) {
-          const auto out = g.run(in);
-          for (size_t i = 0; i < out.size(); ++i, ++at) {
-            // Window and interpolation weights sum exactly enough in float
-            // and double; the 16-bit truncation gives 1 LSB.
-            if (at >= f.settleFrames) {
-              ASSERT_NEAR(out[i], expected, 1.0) << "output frame " << at;
-            }
-          }
-        }
+        const auto out = g.runBlocks(std::vector<int16_t>(24 * 2048, static_cast<int16_t>(v)), 2048);
+        // Window and interpolation weights sum exactly enough in float and
+        // double; the 16-bit truncation gives 1 LSB.
+        for (size_t i = f.settleFrames; i < out.size(); ++i) ASSERT_NEAR(out[i], expected, 1.0) << "output frame " << i;
       }
     }
   }
@@ -124,9 +53,7 @@ TEST(GrainChannel, HopLongerThanGrainLeavesUncoveredFramesSilent) {
     ASSERT_NE(g.h, nullptr);
     const auto out = g.run(std::vector<int16_t>(1000, 20000));
     ASSERT_EQ(out.size(), f.stretch ? 2000u : 1000u);
-    for (size_t j = 50; j < out.size(); ++j) {
-      EXPECT_EQ(out[j] != 0, j % 50 >= 35) << "frame " << j << " value " << out[j];
-    }
+    for (size_t j = 50; j < out.size(); ++j) EXPECT_EQ(out[j] != 0, j % 50 >= 35) << "frame " << j << ": " << out[j];
   }
 }
 
@@ -139,19 +66,13 @@ TEST(GrainChannel, PiecesAndBlocksJoinWithoutSeams) {
     SCOPED_TRACE(f.name);
     Granular whole(f, total, 2, f.seamless), blocks(f, 1000, 2, f.seamless);
     const auto a = whole.run(in);
-    std::vector<int16_t> b;
-    for (uint32_t off = 0; off < total; off += 1000) {
-      const auto out = blocks.run(in.data() + size_t{off} * 2, 2000);
-      b.insert(b.end(), out.begin(), out.end());
-    }
     ASSERT_EQ(a.size(), size_t{total} * (f.stretch ? 4 : 2));
-    EXPECT_EQ(a, b);
+    EXPECT_EQ(a, blocks.runBlocks(in, 2000));
   }
 }
 
 TEST(GrainChannel, StereoChannelsShareTimingAndMonoLeavesTheSecondAlone) {
-  const auto mono = noisePcm(2000, 4, 20000);
-  const auto stereo = interleave(mono, mono);
+  const auto mono = noisePcm(2000, 4, 20000), stereo = interleave(mono, mono);
   for (const Family& f : kFamilies) {
     SCOPED_TRACE(f.name);
     Granular s(f, 2000, 2, -400.0f), m(f, 2000, 1, -400.0f);
@@ -194,11 +115,7 @@ TEST(GrainChannel, MeasuredToneFrequencyFollowsTheGrains) {
                                 ? grainToneFrequency(c.freq, c.freq * 441 * (1.0 / ratio - 1.0) / kRate, 441, kRate)
                                 : grainToneFrequency(c.freq * ratio, c.freq * (1.0 - ratio) * 441 / kRate, 441, kRate);
     Granular g(c.f, 4096, 1, c.amount);
-    std::vector<int16_t> all;
-    for (uint32_t block = 0; block < 40; ++block) {
-      const auto out = g.run(sinePcm(c.freq, kRate, 4096, 1, 0.5, 2 * kPi * c.freq * block * 4096.0 / kRate));
-      all.insert(all.end(), out.begin(), out.end());
-    }
+    const auto all = g.runBlocks(sinePcm(c.freq, kRate, 40 * 4096, 1), 4096);
     // The stretcher's length: the ratio times the input, up to a frame a block.
     EXPECT_NEAR(all.size(), c.f.stretch ? 40 * 4096 * ratio : 40 * 4096, 40) << "amount " << c.amount;
     // 1 %; zero crossings over seconds of output resolve far finer.
@@ -214,11 +131,8 @@ TEST(GrainChannel, MeasuredToneFrequencyFollowsTheGrains) {
 struct FrameByFrame {
   template <class Channel>
   explicit FrameByFrame(const Channel& c)
-      : window(c.window, c.window + c.grainLength),
-        history(c.ringLength, 0.0f),
-        hop(c.hop),
-        hopCounter(c.hopCounter),
-        gain(c.outputGain) {
+      : window(c.window, c.window + c.grainLength), history(c.ringLength, 0.0f), hop(c.hop),
+        hopCounter(c.hopCounter), gain(c.outputGain) {
     for (uint32_t s = 0; s < c.slotCount; ++s) {
       Grain g{c.slots[s].active != 0, c.slots[s].position, c.slots[s].phase, 0.0f};
       if constexpr (requires { c.slots[s].readOffset; }) g.readOffset = c.slots[s].readOffset;
@@ -231,8 +145,7 @@ struct FrameByFrame {
     float readOffset;
   };
   float frame(const float* in, int64_t n, int64_t k) const {
-    if (k < 0) return history[history.size() + k];
-    return in[std::min(k, n - 1)];
+    return k < 0 ? history[history.size() + k] : in[std::min(k, n - 1)];
   }
   // One piece; read(grain, in) gives the grain's sample and moves it on.
   template <class Acc, class Start, class Read>
@@ -240,12 +153,8 @@ struct FrameByFrame {
     std::vector<float> out(m);
     for (uint32_t j = 0; j < m; ++j) {
       if (hopCounter == 0) {
-        for (Grain& g : grains) {
-          if (!g.active) {
-            g = Grain{true, start(j), 0, 0.0f};
-            break;
-          }
-        }
+        const auto idle = std::find_if(grains.begin(), grains.end(), [](const Grain& g) { return !g.active; });
+        if (idle != grains.end()) *idle = Grain{true, start(j), 0, 0.0f};
       }
       if (++hopCounter == hop) hopCounter = 0;
       Acc sum = 0, weight = 0;
@@ -281,8 +190,7 @@ TEST(GrainChannel, RunsMixExactlyAsFrameByFrame) {
       auto c = std::make_unique<PitchShiftChannel>();
       ASSERT_TRUE(c->build(8000, cents, -2.0f, 0.01f, 0.003f, interpolation, false));
       FrameByFrame ref(*c);
-      size_t at = 0;
-      for (size_t b = 0; b < std::size(blocks); ++b) {
+      for (size_t b = 0, at = 0; b < std::size(blocks); at += blocks[b++]) {
         if (b == 4) c->setPitch(-cents / 2);
         if (b == 6) c->setPitch(cents);
         const float* x = in.data() + at;
@@ -309,11 +217,8 @@ TEST(GrainChannel, RunsMixExactlyAsFrameByFrame) {
         std::vector<float> out(n);
         c->process(x, out.data(), n);
         ASSERT_EQ(out, expected) << "block " << b;
-        at += n;
       }
-      for (size_t s = 0; s < ref.grains.size(); ++s) {
-        EXPECT_EQ(c->slots[s].readOffset, ref.grains[s].readOffset) << "slot " << s;
-      }
+      for (size_t s = 0; s < ref.grains.size(); ++s) EXPECT_EQ(c->slots[s].readOffset, ref.grains[s].readOffset);
     }
   }
   for (float scale : {1000.0f, -1000.0f, 300.0f, -2000.0f, 3000.0f}) {
@@ -321,52 +226,69 @@ TEST(GrainChannel, RunsMixExactlyAsFrameByFrame) {
     auto c = std::make_unique<StretchChannel>();
     ASSERT_GT(c->build(4096, 8000, scale, -2.0f, 0.01f, 0.003f), 0u);
     FrameByFrame ref(*c);
-    size_t at = 0;
-    for (size_t b = 0; b < std::size(blocks); ++b) {
+    for (size_t b = 0, at = 0; b < std::size(blocks); at += blocks[b++]) {
       if (b == 4) c->setScale(-scale / 2);
       const float* x = in.data() + at;
       const uint32_t n = blocks[b];
       const StretchParams p = c->active;
       auto start = [&](uint32_t j) {
-        return truncToInt32(static_cast<float>(j + p.startOffset) * p.inverseRatio) -
-               static_cast<int32_t>(p.startOffset);
+        const auto from = static_cast<int32_t>(p.startOffset);
+        return truncToInt32(static_cast<float>(j + p.startOffset) * p.inverseRatio) - from;
       };
       auto read = [&](FrameByFrame::Grain& g) { return ref.frame(x, n, int64_t{g.position} + g.phase); };
       const auto expected = ref.piece<float>(x, n, truncToUint32(static_cast<float>(n) * p.ratio), start, read);
       std::vector<float> out(n * 4);
       out.resize(c->process(x, out.data(), n));
       ASSERT_EQ(out, expected) << "block " << b;
-      at += n;
     }
   }
 }
 
-TEST(GrainChannel, BadHandlesAreRefusedByBothFamilies) {
-  DspEffect* shift = initPitchShift(1000, 2, kRate, 0, 0, 0.04f, 0.01f, 1, 1);
-  DspEffect* stretch = initStretch(1000, 2, kRate, 0, 0, 0.04f, 0.01f);
+TEST(GrainChannel, MisuseIsRefusedByBothFamilies) {
+  const struct {
+    uint32_t capacity, rate;
+    float grain, hop;
+  } builds[] = {{1000, kRate, 0.04f, 0.00001f}, {1000, kRate, 0.00001f, 0.01f},  // hop, grain < 1 frame
+                {1000, 0, 0.04f, 0.01f},        {1000, kRate, INFINITY, 0.01f}, {1000, kRate, NAN, 0.01f},
+                {1000, kRate, 1e9f, 0.01f},     {1000, kRate, 0.04f, NAN},      {1000, kRate, 0.04f, -1.0f},
+                {0x7FFFFFFF, kRate, 0.04f, 0.01f}};
+  const auto in = sinePcm(440, kRate, 1001, 2);
+  for (const Family& f : kFamilies) {
+    for (const auto& b : builds) {
+      EXPECT_EQ(Granular(f, b.capacity, 2, 0, 0, b.grain, b.hop, b.rate).h, nullptr)
+          << f.name << ": " << b.capacity << " frames at " << b.rate << " Hz, grain " << b.grain << " s, hop " << b.hop;
+    }
+    Granular g(f, 1000, 2, NAN);  // NaN amount: no change
+    ASSERT_NE(g.h, nullptr);
+    auto send = [&](const int16_t* x, int16_t* y, uint32_t bytes) {
+      return f.stretch ? doStretch(g.h, x, y, bytes) : doPitchShift(g.h, x, y, bytes);
+    };
+    Guarded<int16_t> out(2000, 0x1234);
+    EXPECT_EQ(send(in.data(), out.get(), 4004), 0u) << f.name;  // 1001 frames > 1000
+    EXPECT_EQ(send(nullptr, out.get(), 400) + send(in.data(), nullptr, 400), 0u) << f.name;
+    EXPECT_EQ(out.data[0], 0) << f.name;
+    EXPECT_EQ(send(in.data(), out.get(), 4000), f.stretch ? 4000u : 1u) << f.name;
+    EXPECT_TRUE(out.intact()) << f.name;
+  }
+
+  Granular shift(kShift, 1000, 2, 0), stretch(kStretch, 1000, 2, 0);
   DspEffect* goneShift = initPitchShift(1000, 1, kRate, 0, 0, 0.04f, 0.01f, 0, 0);
   DspEffect* goneStretch = initStretch(1000, 2, kRate, 0, 0, 0.04f, 0.01f);
   DspChain* chain = dspCreate(1000, 2, kRate);
-  ASSERT_TRUE(shift && stretch && goneShift && goneStretch && chain);
+  ASSERT_TRUE(shift.h && stretch.h && goneShift && goneStretch && chain);
   ASSERT_EQ(termPitchShift(goneShift) + termStretch(goneStretch), 2u);
-  auto* notAnEffect = reinterpret_cast<DspEffect*>(chain);
-  const auto in = sinePcm(440, kRate, 100, 2);
+  auto* foreign = reinterpret_cast<DspEffect*>(chain);  // a live object of another kind
   Guarded<int16_t> out(800, 0x1234);
-  expectAllRefuse<DspEffect>({nullptr, stretch, goneShift, notAnEffect},
-                             [&](DspEffect* e) { return doPitchShift(e, in.data(), out.get(), 400); },
-                             [](DspEffect* e) { return setPitchShiftPitch(e, 100); },
-                             [](DspEffect* e) { return setPitchShiftOutLevel(e, 0); },
-                             [](DspEffect* e) { return termPitchShift(e); });
-  expectAllRefuse<DspEffect>({nullptr, shift, goneStretch, notAnEffect},
-                             [&](DspEffect* e) { return doStretch(e, in.data(), out.get(), 400); },
-                             [](DspEffect* e) { return setStretchScale(e, 100); },
-                             [](DspEffect* e) { return setStretchOutLevel(e, 0); },
-                             [](DspEffect* e) { return getStretchDstSize(e, 100); },
-                             [](DspEffect* e) { return termStretch(e); });
-  EXPECT_EQ(out.data[0], 0);
-  EXPECT_TRUE(out.intact());
+  expectAllRefuse<DspEffect>(
+      {nullptr, stretch.h, goneShift, foreign}, [&](DspEffect* e) { return doPitchShift(e, &in[0], out.get(), 400); },
+      [](DspEffect* e) { return setPitchShiftPitch(e, 100); }, [](DspEffect* e) { return setPitchShiftOutLevel(e, 0); },
+      [](DspEffect* e) { return termPitchShift(e); });
+  expectAllRefuse<DspEffect>(
+      {nullptr, shift.h, goneStretch, foreign}, [&](DspEffect* e) { return doStretch(e, &in[0], out.get(), 400); },
+      [](DspEffect* e) { return setStretchScale(e, 100); }, [](DspEffect* e) { return setStretchOutLevel(e, 0); },
+      [](DspEffect* e) { return getStretchDstSize(e, 100); }, [](DspEffect* e) { return termStretch(e); });
+  EXPECT_TRUE(out.data[0] == 0 && out.intact());
   dspDestroy(chain);
-  EXPECT_EQ(termPitchShift(shift) + termStretch(stretch), 2u);
 }
 
 }  // namespace

@@ -86,22 +86,14 @@ TEST(KaiserFir, ImpulseResponseIsTheCoefficientsFromAnyHistoryPosition) {
   }
 }
 
-TEST(KaiserFir, MeasuredSineGainMatchesTheDesignedResponse) {
-  for (double hz : {2000.0, 12000.0, 15000.0, 17000.0, 20000.0, 23000.0}) {
-    KaiserFir f;
-    make(f, 32, 16000);
-    const uint32_t n = 9600;
-    const auto x = dspfx::test::sineFloat(hz, 48000, n);
-    std::vector<float> y(n);
-    f.run(x.data(), y.data(), n);
-    std::complex<double> h = 0;
-    for (uint32_t m = 0; m <= 32; ++m) h += double{f.coef[m]} * std::polar(1.0, -2 * kPi * hz / 48000 * m);
-    const double want = 20 * std::log10(std::abs(h));
-    // Past the 33-tap transient the output is a steady sine.
-    const double got = 20 * std::log10(dspfx::test::rms(y.data() + 64, n - 64) / dspfx::test::rms(x.data() + 64, n - 64));
-    EXPECT_NEAR(got, want, want > -40 ? 0.01 : 0.5) << hz << " Hz";
-    EXPECT_TRUE(hz != 2000 || want < -60.0) << "2 kHz lies in the stop band";
-  }
+// Running the filter is checked tap by tap above; what is left is that the
+// designed taps split the band: 2 kHz lies deep in the stop band.
+TEST(KaiserFir, DesignedResponseStopsTheLowBand) {
+  KaiserFir f;
+  make(f, 32, 16000);
+  std::complex<double> h = 0;
+  for (uint32_t m = 0; m <= 32; ++m) h += double{f.coef[m]} * std::polar(1.0, -2 * kPi * 2000.0 / 48000 * m);
+  EXPECT_LT(20 * std::log10(std::abs(h)), -60.0);
 }
 
 TEST(KaiserFir, FormsDifferOnlyBySummationOrderAndRedesignKeepsHistory) {

@@ -17,6 +17,11 @@ constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
 
 Resampler& object(DspEffect* h) { return *reinterpret_cast<Resampler*>(h); }
 
+DspEffect* make(uint32_t frames, uint32_t channels, uint32_t outChannels, uint32_t src, uint32_t dst,
+                int32_t mode = 0, float stop = 60.0f, float slope = 60.0f, uint8_t antiAlias = 1) {
+  return initResampler(frames, channels, outChannels, src, dst, mode, stop, slope, antiAlias);
+}
+
 std::vector<float> ramp(uint32_t n, float first) {
   std::vector<float> x(n);
   for (uint32_t k = 0; k < n; ++k) x[k] = first + static_cast<float>(k);
@@ -35,17 +40,17 @@ TEST(Resampler, CubicWeightAndSizeRule) {
   EXPECT_EQ(cubicWeight(-0.5f), 0.625);
   EXPECT_EQ(cubicWeight(1.5f), -0.125);
   EXPECT_EQ(cubicWeight(2.5f) + cubicWeight(kNan), 0.0);
+  EXPECT_EQ(scaleCount(100, 0, 48000), 0u);
+  EXPECT_EQ(scaleCount(4294967295.0, 1, 48000), UINT32_MAX);
 
-  DspEffect* h = initResampler(4410, 2, 2, 44100, 48000, 0, 60.0f, 60.0f, 1);
+  DspEffect* h = make(4410, 2, 2, 44100, 48000);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(getResamplerDstSize(h, 1024), 1114u);
   EXPECT_EQ(object(h).outFrames, 4800u);
   EXPECT_EQ(termResampler(h), 1u);
-  EXPECT_EQ(scaleCount(100, 0, 48000), 0u);
-  EXPECT_EQ(scaleCount(4294967295.0, 1, 48000), UINT32_MAX);
 
   // Equal rates copy, but the count follows the rule: 15 frames report 14.
-  h = initResampler(15, 1, 1, 44100, 44100, 0, 60.0f, 60.0f, 1);
+  h = make(15, 1, 1, 44100, 44100);
   ASSERT_NE(h, nullptr);
   std::vector<int16_t> in(15);
   for (int i = 0; i < 15; ++i) in[i] = static_cast<int16_t>(1000 * i - 7000);
@@ -56,13 +61,15 @@ TEST(Resampler, CubicWeightAndSizeRule) {
   EXPECT_EQ(termResampler(h), 1u);
 }
 
+// At 2:1 the last interpolated position lands on chunk - 1, where the
+// planned linear form holds its left index at chunk - 2 with fraction 0.
 TEST(Resampler, LinearTwoToOneRamp) {
   Plain p(1024, 22050, 44100, 0);
   const auto x = ramp(1024, 0.0f);
   std::vector<float> out(p.maxDst + 1, -1.0f);
   ASSERT_EQ(p.c.convert(x.data(), out.data(), 1024), 2048u);
   for (uint32_t i = 0; i <= 2045; ++i) ASSERT_EQ(out[i], 0.5f * i) << i;
-  EXPECT_EQ(out[2046], 1022.0f);  // left index stops at chunk - 2, fraction 0
+  EXPECT_EQ(out[2046], 1022.0f);
   EXPECT_EQ(out[2047], 1023.0f);
   EXPECT_EQ(out[2048], -1.0f);
 }
@@ -103,7 +110,8 @@ TEST(Resampler, ChunksRestartAndEndOnTheirLastSample) {
 // The converter keeps each chunk's indices and weights in a table when they
 // fit (44100 -> 48000) and computes them as it goes otherwise (8000 ->
 // 48000); either way every output must be the formula's, bit for bit, taken
-// from positions summed step by step.
+// from positions summed step by step. At 8000 Hz the last positions pass
+// chunk - 2, where the linear form holds its left index.
 TEST(Resampler, InterpolationIsTheFormulaBitForBit) {
   const auto x = test::noiseFloat(9000, 3);
   for (uint32_t src : {44100u, 8000u}) {
@@ -113,28 +121,22 @@ TEST(Resampler, InterpolationIsTheFormulaBitForBit) {
       std::vector<float> got(p.maxDst);
       const uint32_t total = p.c.convert(x.data(), got.data(), 9000);
       const double step = src / 48000.0;
-      const uint32_t chunkDst = scaleCount(4096, src, 48000);
       std::vector<float> h(3, 0.0f);  // cubic: the three samples carried in
       uint32_t at = 0;
       for (uint32_t first = 0; first < 9000; first += 4096) {
         const uint32_t chunk = std::min(9000u - first, 4096u);
-        const uint32_t count = first + chunk == 9000 ? total - at : chunkDst;
-        h.resize(3);
+        const uint32_t count = first + chunk == 9000 ? total - at : scaleCount(4096, src, 48000);
         h.insert(h.end(), x.begin() + first, x.begin() + first + chunk);
         double pos = mode == 0 ? 0.0 : 1.0;
         for (uint32_t i = 0; i + 1 < count; ++i, pos += step) {
           const double whole = std::floor(pos), f = pos - whole;
-          float want;
-          if (mode == 0) {
-            const uint32_t j = std::min(static_cast<uint32_t>(whole), chunk - 2);
-            want = static_cast<float>(f * (double{x[first + j + 1]} - x[first + j]) + x[first + j]);
-          } else {
-            const uint32_t j = std::min(static_cast<uint32_t>(whole), chunk - 1);
-            want = static_cast<float>(h[j - 1] * cubicWeight(static_cast<float>(1.0 + f)) +
-                                      h[j] * cubicWeight(static_cast<float>(f)) +
-                                      h[j + 1] * cubicWeight(static_cast<float>(f - 1.0)) +
-                                      h[j + 2] * cubicWeight(static_cast<float>(f - 2.0)));
-          }
+          const uint32_t j = std::min(static_cast<uint32_t>(whole), chunk - 2 + mode);
+          const float want =
+              mode == 0 ? static_cast<float>(f * (double{x[first + j + 1]} - x[first + j]) + x[first + j])
+                        : static_cast<float>(h[j - 1] * cubicWeight(static_cast<float>(1.0 + f)) +
+                                             h[j] * cubicWeight(static_cast<float>(f)) +
+                                             h[j + 1] * cubicWeight(static_cast<float>(f - 1.0)) +
+                                             h[j + 2] * cubicWeight(static_cast<float>(f - 2.0)));
           ASSERT_EQ(got[at + i], want) << "output " << at + i;
         }
         at += count;
@@ -165,7 +167,7 @@ TEST(Resampler, LastChunkTakesEverythingThatRemains) {
 }
 
 TEST(Resampler, AntiAliasFilter) {
-  DspEffect* h = initResampler(1024, 2, 2, 44100, 22050, 0, 60.0f, 60.0f, 1);
+  DspEffect* h = make(1024, 2, 2, 44100, 22050);
   ASSERT_NE(h, nullptr);
   for (const RateConverter& c : object(h).converters) {
     EXPECT_EQ(c.filter.order, 8);
@@ -177,7 +179,7 @@ TEST(Resampler, AntiAliasFilter) {
   // rather than folded to 7050 Hz, where it would keep most of its 0.354 rms.
   const auto tone = test::sinePcm(15000, 44100, 4096, 1, 0.5);
   for (uint8_t aa : {0, 1}) {
-    h = initResampler(4096, 1, 1, 44100, 22050, 0, 60.0f, 60.0f, aa);
+    h = make(4096, 1, 1, 44100, 22050, 0, 60.0f, 60.0f, aa);
     std::vector<int16_t> out(2048);
     ASSERT_EQ(doResampler(h, tone.data(), out.data(), 8192), 4096u);
     double energy = 0;
@@ -196,7 +198,7 @@ TEST(Resampler, SineFrequencySurvivesConversion) {
   for (Case c : {Case{44100, 48000, 1000}, Case{48000, 22050, 3000}, Case{22050, 48000, 440}}) {
     for (int32_t mode : {0, 1}) {
       SCOPED_TRACE(::testing::Message() << c.src << " -> " << c.dst << ", " << c.freq << " Hz");
-      DspEffect* h = initResampler(4096, 2, 2, c.src, c.dst, mode, 60.0f, 60.0f, 1);
+      DspEffect* h = make(4096, 2, 2, c.src, c.dst, mode);
       const auto in = test::sinePcm(c.freq, c.src, 3 * 4096, 2, 0.5);
       std::vector<int16_t> out(size_t{3} * getResamplerDstSize(h, 4096) * 2);
       size_t samples = 0;
@@ -206,8 +208,7 @@ TEST(Resampler, SineFrequencySurvivesConversion) {
       ASSERT_EQ(samples, out.size());
       // Block restarts move the phase by under a sample: within 0.1 %.
       for (size_t ch = 0; ch < 2; ++ch) {
-        EXPECT_NEAR(test::zeroCrossingFrequency(out.data() + ch, samples / 2, c.dst, 2, 256),
-                    c.freq, c.freq * 1e-3);
+        EXPECT_NEAR(test::zeroCrossingFrequency(out.data() + ch, samples / 2, c.dst, 2, 256), c.freq, c.freq * 1e-3);
       }
       EXPECT_EQ(termResampler(h), 1u);
     }
@@ -220,8 +221,8 @@ TEST(Resampler, ChannelCountsOnTheWayOut) {
     mono[i] = stereo[2 * i] = static_cast<int16_t>(10 * i);
     stereo[2 * i + 1] = static_cast<int16_t>(-10 * i);
   }
-  DspEffect* up = initResampler(1000, 1, 2, 22050, 44100, 0, 60.0f, 60.0f, 0);
-  DspEffect* down = initResampler(1000, 2, 1, 22050, 44100, 0, 60.0f, 60.0f, 0);
+  DspEffect* up = make(1000, 1, 2, 22050, 44100, 0, 60.0f, 60.0f, 0);
+  DspEffect* down = make(1000, 2, 1, 22050, 44100, 0, 60.0f, 60.0f, 0);
   test::Guarded<int16_t> two(4000, 4242), one(2000, 4242);
   ASSERT_EQ(doResampler(up, mono.data(), two.get(), 2000), 2000u * 4);
   ASSERT_EQ(doResampler(down, stereo.data(), one.get(), 4000), 2000u * 2);
@@ -241,8 +242,8 @@ TEST(Resampler, StateCarriesAcrossCallsAndSetupResets) {
     doResampler(h, in.data(), out.data(), 2048);
     return out;
   };
-  DspEffect* a = initResampler(512, 2, 2, 48000, 44100, 1, 80.0f, 100.0f, 1);
-  DspEffect* fresh = initResampler(512, 2, 2, 48000, 44100, 1, 80.0f, 100.0f, 1);
+  DspEffect* a = make(512, 2, 2, 48000, 44100, 1, 80.0f, 100.0f);
+  DspEffect* fresh = make(512, 2, 2, 48000, 44100, 1, 80.0f, 100.0f);
   const auto first = run(fresh);
   EXPECT_EQ(run(a), first);
   EXPECT_NE(run(a), first);  // filter state and history of the first block
@@ -250,11 +251,10 @@ TEST(Resampler, StateCarriesAcrossCallsAndSetupResets) {
   EXPECT_EQ(e.setup(512, 2, 48000), 48000u);
   EXPECT_EQ(run(a), first);
 
-  // A new format: destination kept, channels written follow those read, and
-  // the outputs grow to the new maxDst.
+  // A new format: destination kept, channels written follow those read
+  // (two bytes a frame), and the outputs grow to the new maxDst.
   e.setup(2000, 1, 8000);
   EXPECT_EQ(e.outRate, 44100u);
-  EXPECT_EQ(e.outChannels, 1u);
   EXPECT_EQ(e.outFrames, scaleCount(2000, 8000, 44100));
   const auto tone = test::sinePcm(500, 8000, 2000, 1);
   test::Guarded<int16_t> out(e.outFrames, 31);
@@ -264,19 +264,18 @@ TEST(Resampler, StateCarriesAcrossCallsAndSetupResets) {
 }
 
 TEST(Resampler, MisuseIsRefused) {
-  const float inf = std::numeric_limits<float>::infinity();
-  EXPECT_EQ(initResampler(256, 2, 2, 0, 48000, 0, 60.0f, 60.0f, 1), nullptr);
-  EXPECT_EQ(initResampler(256, 2, 2, 44100, 0, 0, 60.0f, 60.0f, 1), nullptr);
-  for (float slope : {0.0f, -6.0f, kNan}) {
-    EXPECT_EQ(initResampler(256, 2, 2, 44100, 48000, 0, 60.0f, slope, 1), nullptr);
+  const struct {
+    uint32_t frames, src, dst;
+    float stop, slope;
+  } refused[] = {{256, 0, 48000, 60, 60},     {256, 44100, 0, 60, 60},    {256, 44100, 48000, 60, 0},
+                 {256, 44100, 48000, 60, -6}, {256, 44100, 48000, 60, kNan}, {256, 44100, 48000, 0.1f, 60},
+                 {256, 44100, 48000, kNan, 60}, {0x7FFFFFFFu, 44100, 48000, 60, 60}};
+  for (const auto& r : refused) {
+    EXPECT_EQ(make(r.frames, 2, 2, r.src, r.dst, 0, r.stop, r.slope), nullptr) << r.src << " " << r.stop << " " << r.slope;
   }
-  for (float stop : {0.1f, kNan}) {
-    EXPECT_EQ(initResampler(256, 2, 2, 44100, 48000, 0, stop, 60.0f, 1), nullptr);
-  }
-  EXPECT_EQ(initResampler(0x7FFFFFFFu, 2, 2, 44100, 48000, 0, 60.0f, 60.0f, 1), nullptr);
   // Absurd but accepted slopes still give a bounded, finite filter.
-  for (float slope : {1e-6f, 1e6f, inf}) {
-    DspEffect* h = initResampler(256, 1, 1, 44100, 8000, 1, 200.0f, slope, 1);
+  for (float slope : {1e-6f, 1e6f, std::numeric_limits<float>::infinity()}) {
+    DspEffect* h = make(256, 1, 1, 44100, 8000, 1, 200.0f, slope);
     ASSERT_NE(h, nullptr) << slope;
     EXPECT_LE(object(h).converters[0].filter.order, RateConverter::kMaxFilterOrder);
     const auto in = test::sinePcm(1000, 44100, 256, 1);
@@ -286,7 +285,7 @@ TEST(Resampler, MisuseIsRefused) {
     EXPECT_EQ(termResampler(h), 1u);
   }
 
-  DspEffect* h = initResampler(256, 2, 2, 44100, 48000, 1, 60.0f, 60.0f, 1);
+  DspEffect* h = make(256, 2, 2, 44100, 48000, 1);
   std::vector<int16_t> in(1024, 100), out(1024, 7);
   EXPECT_EQ(doResampler(h, in.data(), out.data(), 0), 0u);
   EXPECT_EQ(doResampler(h, nullptr, nullptr, 0), 0u);
@@ -299,8 +298,7 @@ TEST(Resampler, MisuseIsRefused) {
 
   DspEffect* iir = initIirFilter(256, 2, 44100, 2, 1000.0f, 0);
   ASSERT_EQ(termResampler(h), 1u);
-  test::expectAllRefuse<DspEffect>({nullptr, iir, h},
-                                   [&](DspEffect* e) { return doResampler(e, in.data(), out.data(), 64); },
+  test::expectAllRefuse<DspEffect>({nullptr, iir, h}, [&](DspEffect* e) { return doResampler(e, in.data(), out.data(), 64); },
                                    [](DspEffect* e) { return getResamplerDstSize(e, 100); },
                                    [](DspEffect* e) { return termResampler(e); });
   EXPECT_EQ(termIirFilter(iir), 1u);

@@ -96,13 +96,15 @@ auto counted(DoCall process, uint32_t (*dst)(DspEffect*, uint32_t), bool mayBeEm
   };
 }
 
-class Run {
- public:
-  Run(uint32_t seed, uint32_t blocks) : seed_(seed), blocks_(blocks) {}
+struct Run {
+  uint32_t seed_, blocks_;
   WorkloadResult result;
 
   float vary(float base, float step) const { return base + step * static_cast<float>(seed_ % 4); }
-  void expect(bool ok) { result.failures += ok ? 0 : 1; }
+  bool expect(bool ok) {
+    result.failures += ok ? 0 : 1;
+    return ok;
+  }
   void checkFinite(const float* v, size_t n) {
     for (size_t i = 0; i < n; ++i) result.nonFinite += std::isfinite(v[i]) ? 0 : 1;
   }
@@ -121,8 +123,7 @@ class Run {
 
   void run(const Family& f) {
     DspEffect* h = f.init();
-    expect(h != nullptr);
-    if (!h) return;
+    if (!expect(h != nullptr)) return;
     Digest d;
     int16_t in[kFrames * 2];
     for (uint32_t k = 0; k < blocks_; ++k) {
@@ -139,17 +140,14 @@ class Run {
   // half-way (a new block length and rate); PCM and float blocks alternate.
   void chain() {
     DspChain* c = dspCreate(kFrames, 2, kRate);
-    expect(c != nullptr);
-    if (!c) return;
+    if (!expect(c != nullptr)) return;
     const float gains[4] = {3, -3, 0, 2};
     const GraphicEqBand band = {1000, 3, 0.9f, 0.99f};
-    DspEffect* members[] = {initShelvingEQ(kFrames, 2, kRate, 4, gains, 0),
-                            initGraphicEQ(kFrames, 2, kRate, 1, &band, 0),
-                            initChorus(kFrames, 2, kRate, 2, 10, 3, 1, 30, 90),
-                            initFader(kFrames, 2, kRate, 0, -3, 0),
-                            initPitchShift(kFrames, 2, kRate, 200, 0, 0.03f, 0.01f, 0, 1),
-                            initIirFilter(kFrames, 2, kRate, 2, 10000, 0),
-                            initResampler(kFrames, 2, 2, kRate, 48000, 1, 60, 60, 1)};
+    DspEffect* members[] = {
+        initShelvingEQ(kFrames, 2, kRate, 4, gains, 0),       initGraphicEQ(kFrames, 2, kRate, 1, &band, 0),
+        initChorus(kFrames, 2, kRate, 2, 10, 3, 1, 30, 90),   initFader(kFrames, 2, kRate, 0, -3, 0),
+        initPitchShift(kFrames, 2, kRate, 200, 0, 0.03f, 0.01f, 0, 1), initIirFilter(kFrames, 2, kRate, 2, 10000, 0),
+        initResampler(kFrames, 2, 2, kRate, 48000, 1, 60, 60, 1)};
     // Orders interleave so that the sort, not the call order, decides.
     const uint32_t orders[] = {5, 1, 3, 2, 4, 0, 9};
     for (uint32_t i = 0; i < 7; ++i) expect(members[i] && dspAdd(c, members[i], orders[i]) == i + 1);
@@ -170,13 +168,13 @@ class Run {
         const uint32_t n = dspSend(c, in.data(), out.data(), frames * 4);
         expect(n == dst * 4);
         d.add(out.data(), n);
-      } else {
-        for (uint32_t i = 0; i < frames * 2; ++i) fin[i] = in[i] / 32768.0f;
-        const uint32_t n = dspSendFloat(c, fin.data(), fout.data(), frames);
-        expect(n == dst);
-        checkFinite(fout.data(), size_t{n} * 2);
-        d.add(fout.data(), size_t{n} * 2 * sizeof(float));
+        continue;
       }
+      for (uint32_t i = 0; i < frames * 2; ++i) fin[i] = in[i] / 32768.0f;
+      const uint32_t n = dspSendFloat(c, fin.data(), fout.data(), frames);
+      expect(n == dst);
+      checkFinite(fout.data(), size_t{n} * 2);
+      d.add(fout.data(), size_t{n} * 2 * sizeof(float));
     }
     result.digests.push_back(d.value);
     dspDestroy(c);
@@ -185,8 +183,7 @@ class Run {
   void waveFile(const std::string& path) {
     WavefileFormat format = {1, 2, kRate, kRate * 4, 4, 16, 0};
     WavefileOut* w = initWavefileOut(path.c_str(), &format);
-    expect(w != nullptr);
-    if (!w) return;
+    if (!expect(w != nullptr)) return;
     int16_t block[kFrames * 2];
     const uint32_t blocks = std::min<uint32_t>(blocks_, 64);
     for (uint32_t k = 0; k < blocks; ++k) {
@@ -195,8 +192,7 @@ class Run {
     }
     expect(termWavefileOut(w) == blocks * kBytes);
     WavefileIn* rd = initWavefileIn(path.c_str(), kFrames);
-    expect(rd != nullptr);
-    if (!rd) return;
+    if (!expect(rd != nullptr)) return;
     Digest d;
     const WavefileInHeader* h = getHeaderWavefileIn(rd);
     int32_t n = 0;
@@ -206,14 +202,10 @@ class Run {
     termWavefileIn(rd);
     std::remove(path.c_str());
   }
-
- private:
-  uint32_t seed_;
-  uint32_t blocks_;
 };
 
 WorkloadResult runWorkload(uint32_t seed, uint32_t blocks, const std::string& scratchFile) {
-  Run r(seed, blocks);
+  Run r{seed, blocks, {}};
   std::vector<float> gains(16);
   for (size_t i = 0; i < gains.size(); ++i) gains[i] = r.vary(-6, 1) + static_cast<float>(i % 5);
   const GraphicEqBand bands[] = {

@@ -38,9 +38,8 @@ class Tool : public testing::Test {
   }
 
   static std::string slurp(const std::string& file) {
-    std::ifstream f(file, std::ios::binary);
     std::stringstream s;
-    s << f.rdbuf();
+    s << std::ifstream(file, std::ios::binary).rdbuf();
     return s.str();
   }
 
@@ -94,22 +93,48 @@ TEST_F(Tool, ChainOutputEqualsTheEffectsDrivenDirectly) {
     doIirFilter(lp, src.data() + 2 * f, want.data() + 2 * f, n * 4);
     doChorus(ch, want.data() + 2 * f, want.data() + 2 * f, n * 4);
   }
-  termIirFilter(lp);
-  termChorus(ch);
+  EXPECT_EQ(termIirFilter(lp) + termChorus(ch), 2u);
   ASSERT_EQ(got.size(), want.size());
   int worst = 0;
   for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - want[i]));
   EXPECT_LE(worst, 4);
 }
 
-TEST_F(Tool, InfoReportsFormatAndLevels) {
-  const Result r = run("info " + tone("t.wav"));
+TEST_F(Tool, InfoAndPicturesDescribeTheFile) {
+  const std::string in = tone("in.wav");
+  const Result r = run("info " + in);
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_NE(r.out.find("44100 Hz, stereo"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("frames:    22050"), std::string::npos) << r.out;
-  EXPECT_NE(r.out.find("0.500 s"), std::string::npos) << r.out;
   // Left peak 16000/32768 = -6.23 dBFS, RMS 3 dB lower.
-  EXPECT_NE(r.out.find("peak   -6.23 dBFS   rms   -9.24 dBFS"), std::string::npos) << r.out;
+  for (const char* says : {"44100 Hz, stereo", "frames:    22050", "0.500 s",
+                           "peak   -6.23 dBFS   rms   -9.24 dBFS"}) {
+    EXPECT_NE(r.out.find(says), std::string::npos) << says << "\n" << r.out;
+  }
+  // The pictures have at least their announced size.
+  ASSERT_EQ(run("spectrum " + in + " --fft 1024 --png " + path("s.png") + " --csv " + path("s.csv")).code, 0);
+  ASSERT_EQ(run("envelope " + in + " --png " + path("e.png")).code, 0);
+  for (const char* name : {"s.png", "e.png"}) {
+    const std::string png = slurp(path(name));
+    ASSERT_GT(png.size(), 24u) << name;
+    EXPECT_EQ(png.substr(1, 3), "PNG");
+    auto be32 = [&](size_t at) {
+      return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) |
+             (uint32_t(uint8_t(png[at + 2])) << 8) | uint8_t(png[at + 3]);
+    };
+    EXPECT_GE(be32(16), 200u) << name;  // width
+    EXPECT_GE(be32(20), 128u) << name;  // height
+  }
+  // One CSV row per spectrum (hop 256 frames) plus the header.
+  const std::string csv = slurp(path("s.csv"));
+  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + (22050 + 255) / 256);
+}
+
+TEST_F(Tool, ResampleChangesRateAndLength) {
+  const std::string in = tone("in.wav", 44100);
+  ASSERT_EQ(run("process " + in + " " + path("o.wav") + " resample:rate=22050").code, 0);
+  WavefileFormat f{};
+  const std::vector<int16_t> out = readAll(path("o.wav"), &f);
+  EXPECT_EQ(f.samplesPerSec, 22050u);
+  EXPECT_NEAR(out.size() / 2.0, 22050, 16);  // per-chunk truncation loses a frame per block
 }
 
 TEST_F(Tool, ErrorsNameTheirCauseAndExitCodes) {
@@ -135,61 +160,24 @@ TEST_F(Tool, ErrorsNameTheirCauseAndExitCodes) {
     EXPECT_NE(r.err.find(c.says), std::string::npos) << c.args << "\nstderr: " << r.err;
   }
   // Refused inputs: 8-bit, three channels, and a file cut short.
-  std::vector<int16_t> pcm(300, 1000);
-  write("three.wav", pcm, 3, 8000);
+  write("three.wav", std::vector<int16_t>(300, 1000), 3, 8000);
   EXPECT_NE(run("info " + path("three.wav")).err.find("3 channels"), std::string::npos);
-  const std::string cut = tone("cut.wav");
-  ASSERT_EQ(::truncate(cut.c_str(), 1000), 0);
-  const Result r = run("info " + cut);
+  ASSERT_EQ(::truncate(tone("cut.wav").c_str(), 1000), 0);
+  const Result r = run("info " + path("cut.wav"));
   EXPECT_EQ(r.code, 1);
   EXPECT_NE(r.err.find("truncated"), std::string::npos) << r.err;
-}
 
-TEST_F(Tool, FailedRunLeavesAnExistingOutputUntouched) {
-  const std::string in = tone("in.wav");
+  // A failed run leaves an existing output untouched.
   const std::string out = path("keep.wav");
-  {
-    std::ofstream f(out);
-    f << "precious";
-  }
+  std::ofstream(out) << "precious";
   EXPECT_EQ(run("process " + in + " " + out + " lowpass:freq=30000").code, 2);
   EXPECT_EQ(slurp(out), "precious");
   EXPECT_EQ(run("process " + in + " " + path("nodir/x.wav") + " chorus").code, 1);
   // No temporary file is left behind either.
   EXPECT_EQ(run("process " + in + " " + out + " chorus").code, 0);
   EXPECT_NE(slurp(out), "precious");
-  const Result ls = run("info " + out);
-  EXPECT_EQ(ls.code, 0);
-  EXPECT_EQ(std::system(("ls -A " + dir_ + " | grep -q part").c_str()) != 0, true);
-}
-
-TEST_F(Tool, ResampleChangesRateAndLength) {
-  const std::string in = tone("in.wav", 44100);
-  ASSERT_EQ(run("process " + in + " " + path("o.wav") + " resample:rate=22050").code, 0);
-  WavefileFormat f{};
-  const std::vector<int16_t> out = readAll(path("o.wav"), &f);
-  EXPECT_EQ(f.samplesPerSec, 22050u);
-  EXPECT_NEAR(out.size() / 2.0, 22050, 16);  // per-chunk truncation loses a frame per block
-}
-
-TEST_F(Tool, PicturesHaveTheirSize) {
-  const std::string in = tone("in.wav");
-  ASSERT_EQ(run("spectrum " + in + " --fft 1024 --png " + path("s.png") + " --csv " + path("s.csv")).code, 0);
-  ASSERT_EQ(run("envelope " + in + " --png " + path("e.png")).code, 0);
-  for (const char* name : {"s.png", "e.png"}) {
-    const std::string png = slurp(path(name));
-    ASSERT_GT(png.size(), 24u) << name;
-    EXPECT_EQ(png.substr(1, 3), "PNG");
-    auto be32 = [&](size_t at) {
-      return (uint32_t(uint8_t(png[at])) << 24) | (uint32_t(uint8_t(png[at + 1])) << 16) |
-             (uint32_t(uint8_t(png[at + 2])) << 8) | uint8_t(png[at + 3]);
-    };
-    EXPECT_GE(be32(16), 200u) << name;  // width
-    EXPECT_GE(be32(20), 128u) << name;  // height
-  }
-  // One CSV row per spectrum (hop 256 frames) plus the header.
-  const std::string csv = slurp(path("s.csv"));
-  EXPECT_EQ(std::count(csv.begin(), csv.end(), '\n'), 1 + (22050 + 255) / 256);
+  EXPECT_EQ(run("info " + out).code, 0);
+  EXPECT_NE(std::system(("ls -A " + dir_ + " | grep -q part").c_str()), 0);
 }
 
 TEST_F(Tool, SlicesJsonMatchesTheSlicer) {
@@ -205,15 +193,14 @@ TEST_F(Tool, SlicesJsonMatchesTheSlicer) {
   for (size_t f = 0; f < pcm.size(); f += 4096) {
     doWaveSlice(s, pcm.data() + f, static_cast<uint32_t>(std::min<size_t>(4096, pcm.size() - f) * 2));
   }
-  const uint32_t n = stopWaveSlice(s);
-  ASSERT_EQ(n, 2u);
-  for (uint32_t i = 0; i < n; ++i) {
+  ASSERT_EQ(stopWaveSlice(s), 2u);
+  for (uint32_t i = 0; i < 2; ++i) {
     char want[64];
     std::snprintf(want, sizeof want, "{\"start\": %.6f, \"end\": %.6f}", getWaveSlice(s, i)->start,
                   getWaveSlice(s, i)->end);
     EXPECT_NE(r.out.find(want), std::string::npos) << want << "\n" << r.out;
   }
-  termWaveSlice(s);
+  EXPECT_EQ(termWaveSlice(s), 1u);
 }
 
 TEST_F(Tool, DemoWritesEveryFile) {

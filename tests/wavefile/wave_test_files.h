@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
@@ -27,17 +25,12 @@ T field(T value) {
   return value;
 }
 
-inline void putU16(Bytes& b, uint32_t v) {
-  b.push_back(static_cast<uint8_t>(v));
-  b.push_back(static_cast<uint8_t>(v >> 8));
-}
+inline void putU16(Bytes& b, uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
 inline void putU32(Bytes& b, uint32_t v) {
   putU16(b, v & 0xFFFF);
   putU16(b, v >> 16);
 }
-inline void putTag(Bytes& b, const char* tag) {
-  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(tag[i]));
-}
+inline void putTag(Bytes& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
 inline uint32_t getU32(const Bytes& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
@@ -45,9 +38,8 @@ inline uint32_t getU32(const Bytes& b, size_t at) {
 // A chunk with its pad byte; declared overrides the size field.
 inline Bytes chunk(const char* id, const Bytes& body, int64_t declared = -1) {
   Bytes b;
-  b.reserve(body.size() + 9);
   putTag(b, id);
-  putU32(b, declared < 0 ? static_cast<uint32_t>(body.size()) : static_cast<uint32_t>(declared));
+  putU32(b, static_cast<uint32_t>(declared < 0 ? static_cast<int64_t>(body.size()) : declared));
   b.insert(b.end(), body.begin(), body.end());
   if (body.size() & 1) b.push_back(0);
   return b;
@@ -57,20 +49,16 @@ inline Bytes chunk(const char* id, const Bytes& body, int64_t declared = -1) {
 inline Bytes fmtBody(uint32_t channels, uint32_t rate, uint32_t bits = 16, size_t length = 16,
                      uint32_t tag = 1, uint32_t extra = 0) {
   Bytes b;
-  putU16(b, tag);
-  putU16(b, channels);
-  putU32(b, rate);
-  putU32(b, rate * channels * bits / 8);
-  putU16(b, channels * bits / 8);
-  putU16(b, bits);
+  for (uint32_t v : {tag, channels}) putU16(b, v);
+  for (uint32_t v : {rate, rate * channels * bits / 8}) putU32(b, v);
+  for (uint32_t v : {channels * bits / 8, bits}) putU16(b, v);
   if (length >= 18) putU16(b, extra);
   b.resize(length, 0);
   return b;
 }
 
 // "RIFF" form around chunks; declared overrides the RIFF size field.
-inline Bytes riff(std::initializer_list<Bytes> chunks, const char* form = "WAVE",
-                  int64_t declared = -1) {
+inline Bytes riff(std::initializer_list<Bytes> chunks, const char* form = "WAVE", int64_t declared = -1) {
   Bytes body;
   putTag(body, form);
   for (const Bytes& c : chunks) body.insert(body.end(), c.begin(), c.end());
@@ -120,11 +108,10 @@ class ScratchDir : public ::testing::Test {
                                              static_cast<std::streamsize>(bytes.size()));
     return p;
   }
-  static Bytes slurp(const std::string& p) {
+  static Bytes slurp(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
   }
-  static bool exists(const std::string& p) { return std::filesystem::exists(p); }
 
   std::filesystem::path dir_;
   size_t handlesBefore_ = 0;

@@ -23,6 +23,7 @@ class WavefileSox : public ScratchDir {
     }
     ScratchDir::SetUp();
   }
+  // The command's output without its trailing newline, or "failed: ...".
   static std::string run(const std::string& command) {
     std::string out;
     if (FILE* p = popen(command.c_str(), "r")) {
@@ -33,13 +34,15 @@ class WavefileSox : public ScratchDir {
     while (!out.empty() && (out.back() == '\n' || out.back() == ' ')) out.pop_back();
     return out;
   }
+  static std::string toRaw(const std::string& wav, const std::string& raw) {
+    return run("sox -q '" + wav + "' -t raw -e signed-integer -b 16 -L '" + raw + "' 2>&1");
+  }
 };
 
 TEST_F(WavefileSox, FileWrittenBySoxReadsAsItsRawSamples) {
   const std::string wav = path("sox.wav"), raw = path("sox.raw");
-  ASSERT_EQ(run("sox -q -n -r 22050 -c 2 -b 16 -e signed-integer '" + wav +
-                "' synth 0.3 sine 440 sine 660 2>&1"), "");
-  ASSERT_EQ(run("sox -q '" + wav + "' -t raw -e signed-integer -b 16 -L '" + raw + "' 2>&1"), "");
+  ASSERT_EQ(run("sox -q -n -r 22050 -c 2 -b 16 -e signed-integer '" + wav + "' synth 0.3 sine 440 sine 660 2>&1"), "");
+  ASSERT_EQ(toRaw(wav, raw), "");
   const Bytes expected = slurp(raw);
   ASSERT_EQ(expected.size(), 6615u * 4);  // trunc(0.3 s * 22050) frames
 
@@ -54,8 +57,7 @@ TEST_F(WavefileSox, FileWrittenBySoxReadsAsItsRawSamples) {
   while (got.size() < h->dataBytes) {
     const int32_t n = readWavefileIn(r, nullptr, 1000);
     ASSERT_GT(n, 0);
-    const auto* b = static_cast<const uint8_t*>(h->buffer);
-    got.insert(got.end(), b, b + n);
+    got.insert(got.end(), static_cast<const uint8_t*>(h->buffer), static_cast<const uint8_t*>(h->buffer) + n);
   }
   got.resize(h->dataBytes);
   EXPECT_EQ(got, expected);
@@ -74,7 +76,7 @@ TEST_F(WavefileSox, FileWeWriteIsAcceptedBySox) {
   for (auto [option, want] : {std::pair{"-r", "16000"}, {"-c", "1"}, {"-s", "8001"}, {"-b", "16"}}) {
     EXPECT_EQ(run(std::string("soxi ") + option + " '" + wav + "'"), want) << option;
   }
-  ASSERT_EQ(run("sox -q '" + wav + "' -t raw -e signed-integer -b 16 -L '" + raw + "' 2>&1"), "");
+  ASSERT_EQ(toRaw(wav, raw), "");
   const Bytes back = slurp(raw);
   ASSERT_EQ(back.size(), 16002u);
   EXPECT_EQ(std::memcmp(back.data(), pcm.data(), back.size()), 0);
