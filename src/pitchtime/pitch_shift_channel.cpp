@@ -354,6 +354,13 @@ void PitchShiftChannel::processPiece(const float* in, float* out, uint32_t n) {
   }
 }
 
+void PitchShiftChannel::followState(const PitchShiftChannel& other) {
+  GrainChannel::followState(other);
+  filter.followState(other.filter);
+  pendingPitch = other.pendingPitch;
+  redesignPending = other.redesignPending;
+}
+
 uint32_t PitchShiftChannel::process(const float* in, float* out, uint32_t frames) {
   if (!allocated) return 0;
   return forEachPiece(frames, [&](uint32_t offset, uint32_t n, uint32_t) {

@@ -58,6 +58,10 @@ class PitchShiftChannel : public GrainChannel<PitchGrainSlot, PitchParams> {
   void setPitch(float pitch);
   void setOutLevel(float outLevelDb);
 
+  // Takes over other's grains, history, filter and pending pitch; both must
+  // have been built with the same rate, grain and hop.
+  void followState(const PitchShiftChannel& other);
+
   // Shifts frames frames from in to out (distinct buffers) in pieces.
   uint32_t process(const float* in, float* out, uint32_t frames);
 

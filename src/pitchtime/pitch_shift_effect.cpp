@@ -37,6 +37,7 @@ void PitchShiftEffect::setOutLevel(float outLevelDb) {
 }
 
 uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
+  const bool wasStereo = stereo();
   if (!setupBuffers(frames, channelCount)) return 0;
   inRate = rate;
   if (rate != outRate || !channels[0].allocated || !channels[1].allocated) {
@@ -44,6 +45,10 @@ uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_
       releaseBuffers();
       return 0;
     }
+  } else if (stereo() && !wasStereo) {
+    // While mono, only the first shifter ran; the second would start from
+    // whatever it last heard.
+    channels[1].followState(channels[0]);
   }
   outRate = rate;
   return rate;

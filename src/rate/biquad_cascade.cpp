@@ -1,5 +1,6 @@
 #include "rate/biquad_cascade.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "rate/double_pair.h"
@@ -45,6 +46,20 @@ void BiquadCascade::setOrder(int32_t newOrder, int32_t kind) {
     w1[i] = w2[i] = 0.0;
   }
   allocated = true;
+}
+
+void BiquadCascade::followState(const BiquadCascade& other) {
+  if (this == &other || other.sections != sections) return;
+  const auto count = static_cast<size_t>(sections);
+  std::copy_n(other.a1, count, a1);
+  std::copy_n(other.a2, count, a2);
+  std::copy_n(other.b0, count, b0);
+  std::copy_n(other.b1, count, b1);
+  std::copy_n(other.b2, count, b2);
+  std::copy_n(other.w1, count, w1);
+  std::copy_n(other.w2, count, w2);
+  sampleRate = other.sampleRate;
+  cutoff = other.cutoff;
 }
 
 void BiquadCascade::storeDesignFrequencies(float rate, float requestedCutoff) {

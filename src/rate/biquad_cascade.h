@@ -31,6 +31,9 @@ class BiquadCascade : public DspObject {
   virtual uint32_t run(const float* in, float* out, uint32_t frames);
   // As run, but adds the filtered signal to out.
   virtual uint32_t runAdd(const float* in, float* out, uint32_t frames);
+  // Takes over other's design and state, so the two run in step from here.
+  // Nothing happens unless both have the same section count.
+  void followState(const BiquadCascade& other);
 
   int32_t order = 0;
   float sampleRate = 0.0f;

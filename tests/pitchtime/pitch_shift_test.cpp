@@ -113,6 +113,24 @@ TEST(PitchShift, SetupRebuildsOnlyForANewRate) {
   EXPECT_EQ(e.outRate, 22050u);
 }
 
+TEST(PitchShift, TurningStereoAtTheSameRateRunsBothChannelsInStep) {
+  // The second shifter sat idle while mono; it takes over the first's
+  // grains, history and filter instead of going on from what it last heard.
+  Granular s = shifter(1024, 2, 700.0f);
+  PitchShiftEffect& e = s.shift();
+  s.run(noisePcm(2048, 3));
+  ASSERT_EQ(e.setup(1024, 1, kRate), kRate);
+  s.run(noisePcm(1024, 4));
+  e.setPitch(-500.0f);
+  s.run(noisePcm(700, 5));
+  ASSERT_EQ(e.setup(1024, 2, kRate), kRate);
+  const std::vector<int16_t> mono = noisePcm(1024, 6);
+  std::vector<int16_t> stereo;
+  for (int16_t v : mono) stereo.insert(stereo.end(), {v, v});
+  const std::vector<int16_t> out = s.run(stereo);
+  for (size_t i = 0; i < out.size(); i += 2) ASSERT_EQ(out[i], out[i + 1]) << "frame " << i / 2;
+}
+
 TEST(PitchShift, NonsenseFlagsAndPitchesAreTamed) {
   // antiAlias looks at the low byte only; NaN pitch counts as 0, an
   // infinite one as an octave. (Refused calls: GrainChannel.MisuseIsRefused.)
