@@ -25,12 +25,17 @@ T field(T value) {
   return value;
 }
 
-inline void putU16(Bytes& b, uint32_t v) { b.insert(b.end(), {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)}); }
+inline void putU16(Bytes& b, uint32_t v) {
+  b.push_back(static_cast<uint8_t>(v));
+  b.push_back(static_cast<uint8_t>(v >> 8));
+}
 inline void putU32(Bytes& b, uint32_t v) {
   putU16(b, v & 0xFFFF);
   putU16(b, v >> 16);
 }
-inline void putTag(Bytes& b, const char* tag) { b.insert(b.end(), tag, tag + 4); }
+inline void putTag(Bytes& b, const char* tag) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(tag[i]));
+}
 inline uint32_t getU32(const Bytes& b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
 }
@@ -38,6 +43,7 @@ inline uint32_t getU32(const Bytes& b, size_t at) {
 // A chunk with its pad byte; declared overrides the size field.
 inline Bytes chunk(const char* id, const Bytes& body, int64_t declared = -1) {
   Bytes b;
+  b.reserve(body.size() + 9);
   putTag(b, id);
   putU32(b, static_cast<uint32_t>(declared < 0 ? static_cast<int64_t>(body.size()) : declared));
   b.insert(b.end(), body.begin(), body.end());
