@@ -55,15 +55,13 @@ TEST(DspChain, KeepsEffectsSortedStablyByOrderUntilCleared) {
   }
   const DspEffect* sorted[] = {e[1], e[3], e[0], e[2], nullptr};
   for (uint32_t i = 0; i < 5; ++i) EXPECT_EQ(dspGetHandle(c, i), sorted[i]) << i;
-  // The block goes through all four without conversion in between: the
-  // product of the factors must survive beyond 16-bit resolution steps.
+  // No conversion between effects: the product survives beyond 16-bit steps.
   const int16_t in[2] = {10, -3};
   int16_t out[2] = {};
   EXPECT_EQ(dspSend(c, in, out, 4), 4u);
   EXPECT_PCM(out[0], 900);
   EXPECT_PCM(out[1], -270);
-  // Clearing destroys the effects (their handles go stale) and leaves a
-  // chain that takes new ones.
+  // Clearing destroys the effects (stale handles); the chain takes new ones.
   dspClear(c);
   EXPECT_EQ(dspGetHandle(c, 0), nullptr);
   EXPECT_EQ(dspGetDstRate(c), 8000u);
@@ -106,8 +104,7 @@ TEST(DspChain, MonoInStereoOutEndWritesBothChannels) {
   DspChain* c = dspCreate(8, 1, 8000);
   ASSERT_EQ(dspAdd(c, make<test::MonoToStereoEffect>(8, 1, 8000), 0), 1u);
   EXPECT_EQ(dspGetDstChannels(c), 2u);
-  // The last effect takes one channel in, so its left output is written to
-  // both sides; the guard past the end survives.
+  // The last effect takes one channel in: its left output goes to both sides.
   const int16_t in[3] = {100, -200, 300};
   int16_t out[7] = {0, 0, 0, 0, 0, 0, 77};
   EXPECT_EQ(dspSend(c, in, out, 6), 12u);
@@ -141,8 +138,8 @@ TEST(DspChain, MisuseIsRefused) {
   ASSERT_TRUE(handleRegistry().add(bare, HandleKind::kEffect));
   EXPECT_EQ(dspAdd(other, toHandle(bare), 0), 0u);
   EXPECT_EQ(destroyEffect<ScaleEffect>(toHandle(bare)), 1u);
-  // A chain handle is not an effect handle and vice versa; null, destroyed
-  // and foreign chains get 0 from every call.
+  // Chain and effect handles are not interchangeable; null, destroyed and
+  // foreign chains get 0 from every call.
   EXPECT_EQ(destroyEffect<ScaleEffect>(reinterpret_cast<DspEffect*>(c)), 0u);
   int16_t pcm[4] = {};
   float fl[4] = {};

@@ -30,17 +30,13 @@ TEST(EffectBase, BuffersKeepGrowAndShrinkAndTheDefaultBlockPathConverts) {
   }
   e.outRate = 48000;
   EXPECT_EQ(e.EffectBase::setup(128, 1, 44100), 44100u);  // fewer frames: same buffers
-  EXPECT_EQ(e.inL, first);
-  EXPECT_TRUE(e.capacityFrames == 128 && e.outFrames == 128 && e.inChannels == 1 && e.outChannels == 1);
+  EXPECT_TRUE(e.inL == first && e.capacityFrames == 128 && e.outChannels == 1);
   EXPECT_EQ(e.outRate, 48000u);  // setup leaves the output rate alone
-  // The capacity shrank to 128, so 200 frames reallocate although the
-  // buffers once held 256.
+  // The capacity shrank to 128: 200 frames reallocate although 256 fitted.
   const uint32_t before = fastmemGetAllocatedSize();
   ASSERT_TRUE(e.setupBuffers(200, 2));
   EXPECT_EQ(fastmemGetAllocatedSize(), before - 6 * 256 * 4 + 6 * 200 * 4);
-  EXPECT_EQ(e.inRate, 0u);
 
-  EXPECT_EQ(e.getDstSize(1234), 1234u);
   const int16_t in[7] = {100, -200, 300, -400, 500, 7, 0};
   int16_t out[7] = {0, 0, 0, 0, 0, 0, 99};
   // 14 bytes: the lone last sample does not make a frame.
@@ -84,8 +80,7 @@ TEST(ExportShape, OversizedBlocksMissingBuffersAndFailedInitsAreRefused) {
   EXPECT_EQ(run(nullptr, nullptr, 0), 0u);  // nothing to do, nothing done
   EXPECT_EQ(destroyEffect<DoublerEffect>(h), 1u);
 
-  // Neither an impossible size nor a throw from the build escapes, and the
-  // runner's leak check sees that nothing stays allocated.
+  // Neither an impossible size nor a throw escapes; the leak check runs after.
   EXPECT_EQ(makeWithBuffers(0x7FFFFFFF, 2), nullptr);
   EXPECT_EQ(createEffect<DoublerEffect>([](DoublerEffect& e) -> bool {
               e.setupBuffers(16, 2);

@@ -1,5 +1,4 @@
-// The test runner checks after every test that the global count is back
-// where it started, so these tests only check the counts in between.
+// The runner checks the global count after every test; these check it between.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -65,8 +65,6 @@ TEST(GraphicEq, BandIndexBoundsAndLayoutSurvivingARateChange) {
   // A new rate redesigns from the stored layout, the remake included.
   ASSERT_EQ(e.setup(16384, 1, 48000), 48000u);
   for (const ResonatorBank& b : e.banks) {
-    EXPECT_EQ(b.section(1)->sampleRate, 48000);
-    EXPECT_EQ(b.section(1)->frequency, 6000.0f);
     EXPECT_NEAR(sectionDb(*b.section(1), 6000), 4.0, 1e-4);
     EXPECT_NEAR(sectionDb(*b.section(0), 300), -3.0, 1e-4);
   }
@@ -87,20 +85,15 @@ TEST(GraphicEq, MonoKeepsBankOneCurrentAndSameRateSetupKeepsState) {
   ASSERT_EQ(doGraphicEQ(h, in.data(), out.data(), 512), 1u);
   GraphicEqEffect& e = object(h);
   for (uint32_t k = 0; k < 2; ++k) {
-    const ResonatorSection& a = *e.banks[0].section(k);
-    const ResonatorSection& b = *e.banks[1].section(k);
-    EXPECT_EQ(a.a1, b.a1);
-    EXPECT_EQ(a.b1, b.b1);
-    EXPECT_EQ(a.effectiveGain, b.effectiveGain);
+    const ResonatorSection &a = *e.banks[0].section(k), &b = *e.banks[1].section(k);
+    EXPECT_TRUE(a.a1 == b.a1 && a.b1 == b.b1 && a.effectiveGain == b.effectiveGain) << k;
     EXPECT_EQ(b.w1, 0.0f);  // bank 1 never ran
   }
   EXPECT_EQ(e.banks[0].masterGain, e.banks[1].masterGain);
-
   const float w1 = e.banks[0].section(0)->w1, w2 = e.banks[0].section(0)->w2;
   ASSERT_NE(w1, 0.0f);
   ASSERT_EQ(e.setup(4096, 1, 32000), 32000u);
-  EXPECT_EQ(e.banks[0].section(0)->w1, w1);
-  EXPECT_EQ(e.banks[0].section(0)->w2, w2);
+  EXPECT_TRUE(e.banks[0].section(0)->w1 == w1 && e.banks[0].section(0)->w2 == w2);
   EXPECT_EQ(e.banks[0].section(0)->linearGain, static_cast<float>(std::pow(10.0, -0.05)));
   // The larger blocks may now be processed in place.
   EXPECT_GE(e.banks[0].capacityFrames, 4096u);

@@ -45,15 +45,16 @@ std::vector<int16_t> twoTones(uint32_t frames, double rate) {
 }
 
 TEST(IirFilter, RefusesParametersWithoutAMeaningfulDesign) {
-  const float nan = std::numeric_limits<float>::quiet_NaN();
-  for (int32_t order : {0, -3, 65}) {
-    EXPECT_EQ(initIirFilter(64, 2, 44100, order, 1000.0f, 0), nullptr);
+  const struct {
+    uint32_t frames, rate;
+    int32_t order;
+    float fc;
+  } refused[] = {{64, 44100, 0, 1000},  {64, 44100, -3, 1000}, {64, 44100, 65, 1000},       {64, 44100, 4, 0},
+                 {64, 44100, 4, -50},   {64, 44100, 4, 22050}, {64, 44100, 4, NAN},         {64, 0, 4, 1000},
+                 {0xFFFFFFFFu, 44100, 4, 1000}};
+  for (const auto& r : refused) {
+    EXPECT_EQ(initIirFilter(r.frames, 2, r.rate, r.order, r.fc, 0), nullptr) << r.order << " " << r.fc;
   }
-  for (float fc : {0.0f, -50.0f, 22050.0f, nan}) {
-    EXPECT_EQ(initIirFilter(64, 2, 44100, 4, fc, 0), nullptr);
-  }
-  EXPECT_EQ(initIirFilter(64, 2, 0, 4, 1000.0f, 0), nullptr);
-  EXPECT_EQ(initIirFilter(0xFFFFFFFFu, 2, 44100, 4, 1000.0f, 0), nullptr);
   DspEffect* h = initIirFilter(64, 2, 44100, 64, 22049.0f, 1);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(termIirFilter(h), 1u);
@@ -81,10 +82,7 @@ TEST(IirFilter, BlocksMatchTheCascadeOnEachChannel) {
   DspEffect* h = initIirFilter(1024, 1, 48000, 5, 3000.0f, 0);
   EXPECT_EQ(doIirFilter(h, mono.data(), out.data(), 2048), 1u);
   EXPECT_EQ(out, reference(mono, 1, 48000, 5, 3000.0f, 0));
-  const ChebyshevCascade& second = object(h).cascades[1];
-  EXPECT_EQ(second.sections, 3);
-  EXPECT_EQ(second.sampleRate, 48000.0f);
-  EXPECT_EQ(second.w1[0], 0.0);
+  EXPECT_EQ(object(h).cascades[1].sections, 3);
   EXPECT_EQ(termIirFilter(h), 1u);
 }
 

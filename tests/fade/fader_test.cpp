@@ -23,10 +23,10 @@ constexpr uint32_t kRate = 44100;
 // What a sample becomes after PCM -> float -> gain -> PCM.
 int16_t scaled(int16_t x, float gain) { return floatToPcmScalar(gain * static_cast<float>(x * kPcmToFloat)); }
 
-// One step on a ramp's timeline: schedule {start s, end s, target dB},
-// clear {start s, end s} or play {frames} at unit gain.
+// '+' schedules {start s, end s, target dB}, '-' clears {start s, end s},
+// '>' plays {frames} at unit gain.
 struct Op {
-  char kind;  // '+', '-' or '>'
+  char kind;
   float a, b = 0, c = 0;
 };
 
@@ -65,7 +65,7 @@ TEST(FadeRamp, ARampHoldsItsLastStep) {
   EXPECT_EQ(u.frameOf(1.0f), 44100u);
   const std::vector<float> g = u.gains(3 * kRate);
   EXPECT_EQ(g[44100], 1.0f);
-  // The last computed frame is one step short of -20 dB, and that gain holds.
+  // The last frame is one step short of -20 dB, and that gain holds.
   EXPECT_GT(g[88199], dbToGain(-20.0f));
   for (uint32_t i = 44102; i < 88200; ++i) ASSERT_LT(g[i], g[i - 1]) << "frame " << i;
   for (uint32_t i = 88200; i < 3 * kRate; i += 997) ASSERT_EQ(g[i], g[88199]) << "frame " << i;
@@ -84,23 +84,18 @@ TEST(FadeRamp, ActionsAreOrderedCutSplitAndCleared) {
       {"out of order, played in time order", {{'+', 3, 4, -10}, {'+', 1, 2, -20}},
        {{44100, 88200, -20}, {132300, 176400, -10}},
        {{44099, 0}, {66150, -10}, {88199, -20.0 * 44099 / 44100}, {110250, -20}, {154350, -15}, {4 * kRate + 100, -10}}},
-      // A third action across both cuts the first at its start and the
-      // second at its end; the first ends at the level its ramp reached.
+      // A third across both cuts the first at its start, the second at its end.
       {"overlapping both", {{'+', 1, 2, -20}, {'+', 3, 4, -10}, {'+', 1.5f, 3.5f, -30}},
        {{44100, 66150, -10}, {66150, 154350, -30}, {154350, 176400, -10}},
        {{110250, -20}, {165375, -20}, {4 * kRate + 100, -10}}},
-      // A cut action that is not the head ends on the line from the target
-      // of the action before it.
+      // A cut action behind the head ends on the line from its predecessor's target.
       {"cut behind the head", {{'+', 1, 2, -20}, {'+', 3, 5, -10}, {'+', 4, 6, -30}},
        {{44100, 88200, -20}, {132300, 176400, -15}, {176400, 264600, -30}}, {}},
-      // An action inside a longer one splits it: the first part ends where
-      // the new one starts, the rest resumes after it with the old target.
+      // An action inside a longer one splits it around itself.
       {"inside a longer one", {{'+', 1, 4, -30}, {'+', 2, 3, -5}},
        {{44100, 88200, -10}, {88200, 132300, -5}, {132300, 176400, -30}},
        {{110250, -7.5}, {154350, -17.5}, {4 * kRate + 100, -30}}},
-      // Halfway through (-10 dB), a new action cuts the running head at
-      // -15 dB; the levels count from 2 s: 2.25 s still on the old line, 3 s
-      // on the line from -15 at 2.5 s to 0 at 3.5 s.
+      // A new action cuts the running head at -15 dB; levels count from 2 s.
       {"into a running ramp", {{'+', 1, 3, -20}, {'>', 88200}, {'+', 2.5f, 3.5f, 0}},
        {{44100, 110250, -15}, {110250, 154350, 0}}, {{11025, -12.5}, {44100, -7.5}}},
       {"past, current-frame, empty and reversed ranges",
@@ -134,8 +129,8 @@ TEST(CrossFadeRamp, DefaultLawAtNamedPositions) {
   CrossFadeRamp x;
   x.init(1024, static_cast<float>(kRate), 0.0f);
   const double off = -INFINITY;
-  // Between the positions the law is linear in dB: A rises from b at -0.8
-  // to a at 0 and to 0 dB at +0.05; B mirrors it.
+  // Linear in dB between the positions: A from b at -0.8 to a at 0 and
+  // 0 dB at +0.05; B mirrors it.
   const struct {
     float position;
     double dbA, dbB;
@@ -159,8 +154,7 @@ TEST(CrossFadeRamp, DefaultLawAtNamedPositions) {
   EXPECT_EQ(x.level, 1.0f);
   EXPECT_EQ(out[999], 1.0f);  // A alone
 
-  // A zero-width centre: only the position 0 itself is at a dB; just right
-  // of it A is at 0 dB; halfway to |d| A is at (a + b) / 2.
+  // A zero-width centre: a dB at 0 only, A at 0 dB just right of it.
   x.setCurve(-6.0f, -30.0f, 0.0f, -0.5f);
   for (auto [at, dbA, dbB] : {std::array<double, 3>{0.0, -6.0, -6.0}, {1e-6, 0.0, -6.0}, {-0.25, -18.0, 0.0}}) {
     x.gainOf(static_cast<float>(at));
@@ -184,15 +178,13 @@ TEST(FaderApi, CrossFadeMixesTheFadersAndEachFaderKeepsItsTimeline) {
     const float fa = g6 * static_cast<float>(a[i] * kPcmToFloat), fb = static_cast<float>(b[i] * kPcmToFloat);
     ASSERT_EQ(out[i], floatToPcmScalar(g1 * fb + g1 * fa)) << i;
   }
-  // Move to +1 within the next block; then A plays alone. out may be one of
-  // the inputs.
+  // Move to +1 within the next block, out being one of the inputs.
   ASSERT_EQ(setCrossFaderAction(h, 0.025f, 0.035f, 1.0f), 1u);
   std::vector<int16_t> a2 = a;
   ASSERT_EQ(doCrossFade(h, a2.data(), b.data(), a2.data(), 4096), 1u);
   for (size_t i = 1600; i < 2048; ++i) ASSERT_EQ(a2[i], scaled(a[i], g6)) << i;
 
-  // Fader 1 (0 dB) passes audio and runs on past 1 s; fader 0 is still at
-  // frame 2048, so an action at 0.5 s is in its future.
+  // Fader 1 runs on past 1 s while fader 0 is still at frame 2048.
   const std::vector<int16_t> in = test::sinePcm(440, kRate, 1024, 2, 0.8);
   for (int i = 0; i < 44; ++i) ASSERT_EQ(doFade(h, 1, in.data(), out.data(), 4096), 1u);
   for (size_t i = 0; i < in.size(); ++i) ASSERT_EQ(out[i], scaled(in[i], 1.0f)) << i;
@@ -262,8 +254,7 @@ TEST(FaderApi, MisuseIsRefused) {
   EXPECT_EQ(setFaderAction(h, 0, 1.0f, INFINITY, -6.0f), 1u);  // never ends
   EXPECT_EQ(termChorus(other) + termFader(h), 2u);
   EXPECT_EQ(initFader(64, 2, kRate, NAN, 0.0f, 0.0f), nullptr);
-  // A zero rate puts every time at frame 0: nothing can be scheduled, audio
-  // passes at the initial level.
+  // A zero rate puts every time at frame 0: nothing is scheduled.
   DspEffect* z = initFader(64, 1, 0, 0.0f, -6.0f, 0.0f);
   ASSERT_NE(z, nullptr);
   EXPECT_EQ(setFaderAction(z, 0, 0.0f, 1e9f, -20.0f), 1u);

@@ -56,9 +56,8 @@ TEST(ChorusApi, StillOscillatorMixesTheDrySignalWithAFixedDelay) {
 }
 
 TEST(ChorusChannel, EachVoiceSweepsItsRangeAheadOfTheOneBefore) {
-  // 10 ms +- 5 ms at 44100 Hz: 220.5 ... 661.5 frames, truncated to
-  // 220 ... 661, once per 0.5 s (22050 frames); three voices a third of a
-  // cycle (7350 frames) apart. A ramp input makes j - out[j] the delay.
+  // 10 +- 5 ms at 44100 Hz: 220 ... 661 frames once per 0.5 s, three voices
+  // 7350 frames apart. A ramp input makes j - out[j] the delay.
   constexpr uint32_t kFrames = 3 * 22050;
   std::vector<float> ramp(kFrames), out(kFrames);
   for (uint32_t n = 0; n < kFrames; ++n) ramp[n] = static_cast<float>(n);
@@ -71,9 +70,7 @@ TEST(ChorusChannel, EachVoiceSweepsItsRangeAheadOfTheOneBefore) {
     for (uint32_t j = 700; j < kFrames; ++j) delays[v].push_back(static_cast<int>(j - out[j]));
     EXPECT_EQ(*std::min_element(delays[v].begin(), delays[v].end()), 220) << "voice " << v;
     EXPECT_EQ(*std::max_element(delays[v].begin(), delays[v].end()), 661) << "voice " << v;
-    // The oscillator's time is a float stepped by 1000/44100 ms, so the
-    // phase drifts by up to about one frame of delay per cycle; truncation
-    // adds one more.
+    // The float time drifts about a frame per cycle; truncation adds one.
     for (size_t k = 0; k < delays[v].size(); ++k) {
       const double want = 441 + 220.5 * std::sin(2 * test::kPi * ((700.0 + k) / kRate / 0.5 + v / 3.0));
       ASSERT_NEAR(delays[v][k], want, 2.0) << "voice " << v << " frame " << 700 + k;
@@ -86,9 +83,8 @@ TEST(ChorusChannel, EachVoiceSweepsItsRangeAheadOfTheOneBefore) {
 }
 
 TEST(ChorusApi, VoiceMixAndSetupRestoringTheStoredMix) {
-  // With the oscillator still, the three voices rest at sin 0, sin 120 and
-  // sin 240 degrees: 441, 441 + 76.4 and 441 - 76.4 frames for a depth of
-  // 2 ms (88.2 frames).
+  // A still oscillator leaves the voices at sin 0, 120 and 240 degrees of a
+  // 2 ms (88.2 frame) depth: 441, 441 + 76.4 and 441 - 76.4 frames.
   DspEffect* h = initChorus(4096, 1, kRate, 3, 10.0f, 2.0f, 0.0f, 50.0f, 0.0f);
   ASSERT_NE(h, nullptr);
   std::vector<int16_t> impulse(4096, 0);
@@ -158,8 +154,7 @@ TEST(ChorusApi, MisuseAndNonsenseParameters) {
       [](DspEffect* e) { return setChorusOrgMix(e, 1.0f); }, [](DspEffect* e) { return setChorusMix(e, 0, 1.0f); },
       [](DspEffect* e) { return setChorusSpeed(e, 1.0f); }, [](DspEffect* e) { return setChorusDepth(e, 1.0f); },
       [](DspEffect* e) { return setChorusDelaytime(e, 1.0f); }, [](DspEffect* e) { return termChorus(e); });
-  // Speeds, depths and delays that make no sense read odd places of the
-  // line but never outside it.
+  // Nonsense speeds, depths and delays never read outside the line.
   for (float speed : {NAN, 1e-42f, -0.7f, INFINITY, 1e30f}) {
     for (float depth : {NAN, 1e30f, -3.0f}) {
       for (float delay : {-50.0f, 1e12f, NAN}) {

@@ -35,8 +35,7 @@ TEST(GrainChannel, ConstantInputComesOutAtLevelTimesGain) {
         SCOPED_TRACE(testing::Message() << f.name << " " << amount << ", " << v << " at " << db << " dB");
         Granular g(f, 2048, 1, amount, db, 0.04f, 0.01f, kRate, 0);
         const auto out = g.runBlocks(std::vector<int16_t>(24 * 2048, static_cast<int16_t>(v)), 2048);
-        // Window and interpolation weights sum exactly enough in float and
-        // double; the 16-bit truncation gives 1 LSB.
+        // The weights sum exactly enough; 16-bit truncation gives 1 LSB.
         for (size_t i = f.settleFrames; i < out.size(); ++i) ASSERT_NEAR(out[i], expected, 1.0) << "output frame " << i;
       }
     }
@@ -58,8 +57,7 @@ TEST(GrainChannel, HopLongerThanGrainLeavesUncoveredFramesSilent) {
 }
 
 TEST(GrainChannel, PiecesAndBlocksJoinWithoutSeams) {
-  // One block of 70000 frames is cut into three pieces internally; the same
-  // input in blocks of 1000 must give the same output, filter included.
+  // One block of 70000 frames runs as three pieces; blocks of 1000 must match.
   const uint32_t total = 70000;
   const auto in = noisePcm(size_t{total} * 2, 8, 20000);
   for (const Family& f : kFamilies) {
@@ -76,7 +74,7 @@ TEST(GrainChannel, StereoChannelsShareTimingAndMonoLeavesTheSecondAlone) {
   for (const Family& f : kFamilies) {
     SCOPED_TRACE(f.name);
     Granular s(f, 2000, 2, -400.0f), m(f, 2000, 1, -400.0f);
-    const auto untouched = m.secondTiming();
+    const auto untouched = m.timing(1);
     for (int block = 0; block < 3; ++block) {
       const auto out = s.run(stereo), outMono = m.run(mono);
       ASSERT_EQ(out.size(), 2 * outMono.size());
@@ -84,8 +82,26 @@ TEST(GrainChannel, StereoChannelsShareTimingAndMonoLeavesTheSecondAlone) {
         ASSERT_TRUE(out[2 * i] == outMono[i] && out[2 * i + 1] == outMono[i]) << "frame " << i;
       }
     }
-    EXPECT_EQ(m.secondTiming(), untouched);
+    EXPECT_EQ(m.timing(1), untouched);
     EXPECT_EQ(untouched, (std::pair<uint32_t, int32_t>{2704 - 6 * 441, 2704 - 441}));
+  }
+}
+
+TEST(GrainChannel, SetupRebuildsOnlyForANewRate) {
+  for (const Family& f : kFamilies) {
+    SCOPED_TRACE(f.name);
+    Granular g(f, 1024, 2, f.octave);
+    g.run(noisePcm(2048, 2, 20000));
+    const auto timing = g.timing(0);
+    const uint32_t ratio = f.stretch ? 2 : 1;  // the stretcher's output grows with it
+    EXPECT_EQ(g.effect().setup(3000, 2, kRate), kRate);
+    EXPECT_EQ(g.effect().outFrames, 3000u * ratio);
+    EXPECT_EQ(g.timing(0), timing);
+    // 22050 Hz: grains of 1352 frames every 220, pre-rolled again.
+    EXPECT_EQ(g.effect().setup(3000, 2, 22050), 22050u);
+    EXPECT_EQ(g.timing(0).first, 1352u - 6 * 220);
+    EXPECT_EQ(g.effect().outRate, 22050u);
+    EXPECT_EQ(g.effect().getDstSize(3000), 3000u * ratio);
   }
 }
 
@@ -107,9 +123,8 @@ TEST(GrainChannel, MeasuredToneFrequencyFollowsTheGrains) {
                {kFamilies[2], 440, 1000},  {kFamilies[2], 440, -2000}, {kFamilies[2], 1000, 500},
                {kFamilies[2], 200, -300}};
   for (const auto& c : cases) {
-    // The pitch shifter replays ratio times as fast from where each grain
-    // started; the stretcher's grain positions follow the ratio alone, so
-    // the ratio never scales its frequency.
+    // The pitch shifter replays ratio times as fast; the stretcher's ratio
+    // moves grain positions only, never scaling the frequency.
     const double ratio = static_cast<float>(std::pow(2.0, c.f.stretch ? -c.amount / 1000.0 : c.amount / 1200.0));
     const double expected = c.f.stretch
                                 ? grainToneFrequency(c.freq, c.freq * 441 * (1.0 / ratio - 1.0) / kRate, 441, kRate)

@@ -18,36 +18,7 @@ Granular shifter(uint32_t capacity, uint32_t channels, float pitch, uint32_t ant
   return Granular(kShift, capacity, channels, pitch, 0.0f, 0.04f, 0.01f, kRate, antiAlias);
 }
 
-TEST(PitchShift, PitchClampsToAnOctaveAndSetsStartOffset) {
-  Granular s = shifter(1024, 2, 2400.0f);
-  PitchShiftChannel& c = s.shift().channels[0];
-  const int32_t n = static_cast<int32_t>(c.grainLength);
-  EXPECT_EQ(n, 2704);
-  EXPECT_EQ(c.ringLength, 3u * 2704 + 3);
-  EXPECT_EQ(c.pendingPitch, 1200.0f);
-  EXPECT_EQ(c.pending.ratio, 2.0f);
-  EXPECT_EQ(c.pending.startOffset, -n);
-  // Pre-roll: grain s began hop * (s + 1) frames ago, reading from
-  // hop * (s + 1) - trunc(N * ratio), ratio * phase frames in.
-  EXPECT_EQ(c.slots[0].position, 441 - 2 * n);
-  EXPECT_EQ(c.slots[0].phase, n - 441);
-  EXPECT_EQ(c.slots[0].readOffset, 2.0f * (n - 441));
-  EXPECT_FALSE(c.slots[6].active);
-  EXPECT_EQ(c.hopCounter, static_cast<uint32_t>(n - 6 * 441));
-
-  s.shift().setPitch(-5000.0f);
-  EXPECT_EQ(s.shift().pitch, -5000.0f);
-  EXPECT_EQ(c.pendingPitch, -1200.0f);
-  EXPECT_EQ(c.pending.ratio, 0.5f);
-  EXPECT_EQ(c.pending.startOffset, 0);
-  EXPECT_EQ(c.active.ratio, 2.0f);  // until the next piece ends
-  s.shift().setPitch(700.0f);
-  // 2^(700/1200) = 1.4983071; trunc(2704 - 2704 * ratio) = trunc(-1347.42).
-  EXPECT_FLOAT_EQ(c.pending.ratio, 1.4983071f);
-  EXPECT_EQ(c.pending.startOffset, -1347);
-}
-
-TEST(PitchShift, BlocksKeepTheirLengthAndEmptyBlocksChangeNothing) {
+TEST(PitchShift, EmptyAndPartialBlocksChangeNothing) {
   Granular s = shifter(1000, 2, 500.0f);
   const auto in = sinePcm(440, kRate, 1000, 2);
   Guarded<int16_t> out(2000, 0x7777), odd(1000, 0x7777);
@@ -62,9 +33,7 @@ TEST(PitchShift, BlocksKeepTheirLengthAndEmptyBlocksChangeNothing) {
   EXPECT_EQ(doPitchShift(s.h, nullptr, nullptr, 0), 1u);
   out.data[0] = 0x4321;
   EXPECT_EQ(doPitchShift(s.h, in.data(), out.get(), 3), 1u);  // less than a frame
-  EXPECT_EQ(out.data[0], 0x4321);
-  EXPECT_EQ(c.hopCounter, counter);
-  EXPECT_EQ(c.historyRing[c.ringPosition], ring);
+  EXPECT_TRUE(out.data[0] == 0x4321 && c.hopCounter == counter && c.historyRing[c.ringPosition] == ring);
   EXPECT_TRUE(c.redesignPending);
   EXPECT_EQ(c.active.ratio, static_cast<float>(std::pow(2.0, 500 / 1200.0)));
 }
@@ -74,17 +43,12 @@ TEST(PitchShift, FilterTakesANewPitchOnePieceBeforeTheGrains) {
   PitchShiftChannel& c = s.shift().channels[0];
   const auto in = noisePcm(2048, 21, 20000);
   s.run(in);
-  EXPECT_FLOAT_EQ(c.filter.cutoff, 11025.0f);  // 0.5 * rate * 0.5
-  ASSERT_EQ(setPitchShiftPitch(s.h, 1200.0f), 1u);
+  ASSERT_EQ(setPitchShiftPitch(s.h, 600.0f), 1u);
   EXPECT_TRUE(c.redesignPending);
   s.run(in);
   EXPECT_FALSE(c.redesignPending);
-  EXPECT_FLOAT_EQ(c.filter.cutoff, 11025.0f);  // rate * (0.5 / 2)
-  EXPECT_EQ(c.active.ratio, 2.0f);              // grains switch only now
-  ASSERT_EQ(setPitchShiftPitch(s.h, 600.0f), 1u);
-  s.run(in);
   EXPECT_NEAR(c.filter.cutoff, 44100.0 * 0.5 / std::pow(2.0, 0.5), 0.01);
-  EXPECT_EQ(c.filter.order, 10);
+  EXPECT_FLOAT_EQ(c.active.ratio, static_cast<float>(std::pow(2.0, 0.5)));  // the grains only now
 
   // From a bypassed pitch: the next block still passes the input unchanged,
   // the one after shifts it.
@@ -93,24 +57,6 @@ TEST(PitchShift, FilterTakesANewPitchOnePieceBeforeTheGrains) {
   ASSERT_EQ(setPitchShiftPitch(b.h, -700.0f), 1u);
   EXPECT_EQ(b.run(in), pcmRoundTrip(in, 1));
   EXPECT_NE(b.run(in), pcmRoundTrip(in, 1));
-}
-
-TEST(PitchShift, SetupRebuildsOnlyForANewRate) {
-  Granular s = shifter(1024, 2, 500.0f);
-  PitchShiftEffect& e = s.shift();
-  s.run(noisePcm(2048, 2, 20000));
-  const uint32_t counter = e.channels[0].hopCounter;
-  const double state = e.channels[0].filter.w1[0];
-  EXPECT_EQ(e.setup(4096, 2, kRate), kRate);
-  EXPECT_EQ(e.outFrames, 4096u);
-  EXPECT_EQ(e.channels[0].hopCounter, counter);
-  EXPECT_EQ(e.setup(4096, 2, 22050), 22050u);
-  EXPECT_EQ(e.channels[0].grainLength, 1352u);
-  EXPECT_EQ(e.channels[0].hopCounter, 1352u - 6 * 220);
-  EXPECT_EQ(e.channels[0].ringLength, 3u * 2704 + 3);  // the ring keeps its length
-  EXPECT_EQ(e.channels[0].filter.w1[0], state);         // and the filter its state
-  EXPECT_TRUE(e.channels[0].redesignPending);
-  EXPECT_EQ(e.outRate, 22050u);
 }
 
 TEST(PitchShift, TurningStereoAtTheSameRateRunsBothChannelsInStep) {
@@ -124,22 +70,21 @@ TEST(PitchShift, TurningStereoAtTheSameRateRunsBothChannelsInStep) {
   e.setPitch(-500.0f);
   s.run(noisePcm(700, 5));
   ASSERT_EQ(e.setup(1024, 2, kRate), kRate);
-  const std::vector<int16_t> mono = noisePcm(1024, 6);
-  std::vector<int16_t> stereo;
-  for (int16_t v : mono) stereo.insert(stereo.end(), {v, v});
-  const std::vector<int16_t> out = s.run(stereo);
+  const std::vector<int16_t> mono = noisePcm(1024, 6), out = s.run(interleave(mono, mono));
   for (size_t i = 0; i < out.size(); i += 2) ASSERT_EQ(out[i], out[i + 1]) << "frame " << i / 2;
 }
 
 TEST(PitchShift, NonsenseFlagsAndPitchesAreTamed) {
-  // antiAlias looks at the low byte only; NaN pitch counts as 0, an
-  // infinite one as an octave. (Refused calls: GrainChannel.MisuseIsRefused.)
+  // antiAlias looks at the low byte only; NaN pitch counts as 0, pitches
+  // beyond an octave as an octave. (Refused calls: GrainChannel.MisuseIsRefused.)
   Granular s = shifter(1000, 2, NAN, 0x100);
   ASSERT_NE(s.h, nullptr);
   EXPECT_FALSE(s.shift().antiAlias);
   EXPECT_TRUE(s.shift().channels[0].pending.bypass);
-  EXPECT_EQ(setPitchShiftPitch(s.h, -INFINITY), 1u);
-  EXPECT_EQ(s.shift().channels[1].pending.ratio, 0.5f);
+  for (auto [pitch, ratio] : {std::pair{2400.0f, 2.0f}, {-5000.0f, 0.5f}, {INFINITY, 2.0f}, {-INFINITY, 0.5f}}) {
+    EXPECT_EQ(setPitchShiftPitch(s.h, pitch), 1u);
+    EXPECT_EQ(s.shift().channels[1].pending.ratio, ratio) << pitch;
+  }
   EXPECT_EQ(setPitchShiftOutLevel(s.h, -6.0f), 1u);
   s.run(sinePcm(440, kRate, 1000, 2));
 }
@@ -161,8 +106,7 @@ TEST(PitchShiftThreads, PitchChangesFromAnotherThreadApplyBetweenPieces) {
     while (!done.load(std::memory_order_acquire) || blocks.load() < 20) {
       if (doPitchShift(s.h, in.data(), out.data(), frames * 4) != 1) failures.fetch_add(1);
       blocks.fetch_add(1);
-      // An audio callback leaves the object alone between blocks.
-      std::this_thread::sleep_for(std::chrono::microseconds(200));
+      std::this_thread::sleep_for(std::chrono::microseconds(200));  // a callback's idle time
     }
   });
   for (int set = 0; set < 6 * static_cast<int>(std::size(pitches)); ++set) {
@@ -177,22 +121,17 @@ TEST(PitchShiftThreads, PitchChangesFromAnotherThreadApplyBetweenPieces) {
 
   // Both channels hold the last pitch whole, as an object built with it
   // holds it, and the next block makes it the one in force.
-  const float last = pitches[std::size(pitches) - 1];
-  Granular fresh = shifter(frames, 2, last);
-  const PitchShiftChannel& want = fresh.shift().channels[0];
-  EXPECT_EQ(s.shift().pitch, last);
+  Granular fresh = shifter(frames, 2, pitches[std::size(pitches) - 1]);
+  const PitchParams& want = fresh.shift().channels[0].pending;
   for (const PitchShiftChannel& c : s.shift().channels) {
-    EXPECT_EQ(c.pendingPitch, want.pendingPitch);
-    EXPECT_EQ(c.pending.bypass, want.pending.bypass);
-    EXPECT_EQ(c.pending.ratio, want.pending.ratio);
-    EXPECT_EQ(c.pending.startOffset, want.pending.startOffset);
+    EXPECT_EQ(c.pendingPitch, fresh.shift().channels[0].pendingPitch);
+    EXPECT_TRUE(c.pending.bypass == want.bypass && c.pending.ratio == want.ratio &&
+                c.pending.startOffset == want.startOffset);
     EXPECT_FALSE(c.busy.isSet());
   }
   s.run(in);
   for (const PitchShiftChannel& c : s.shift().channels) {
-    EXPECT_EQ(c.active.ratio, c.pending.ratio);
-    EXPECT_EQ(c.active.startOffset, c.pending.startOffset);
-    EXPECT_FALSE(c.redesignPending);
+    EXPECT_TRUE(c.active.ratio == want.ratio && c.active.startOffset == want.startOffset && !c.redesignPending);
   }
 }
 

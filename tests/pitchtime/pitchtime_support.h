@@ -34,9 +34,8 @@ struct Family {
   uint32_t interpolation;
   float octave;    // the amount that makes the grains' ratio 2
   float seamless;  // an amount whose output does not depend on the blocking
-  // The first frames may differ from a steady stream: the pre-rolled grains
-  // read zeroed history, which reaches back at most 8 grains of 2704 frames
-  // for the stretcher.
+  // Frames before a steady stream: the pre-rolled grains read zeroed
+  // history, up to 8 grains of 2704 frames back for the stretcher.
   uint32_t settleFrames;
   float levelAmounts[5];  // amounts whose gain is checked on a constant
 };
@@ -88,11 +87,12 @@ struct Granular {
   }
   PitchShiftEffect& shift() const { return *reinterpret_cast<PitchShiftEffect*>(h); }
   StretchEffect& stretch() const { return *reinterpret_cast<StretchEffect*>(h); }
-  // The second channel's hop counter and first slot phase.
-  std::pair<uint32_t, int32_t> secondTiming() const {
-    if (f.stretch) return {stretch().channels[1].hopCounter, stretch().channels[1].slots[0].phase};
-    return {shift().channels[1].hopCounter, shift().channels[1].slots[0].phase};
+  // A channel's hop counter and first slot phase.
+  std::pair<uint32_t, int32_t> timing(uint32_t channel) const {
+    if (f.stretch) return {stretch().channels[channel].hopCounter, stretch().channels[channel].slots[0].phase};
+    return {shift().channels[channel].hopCounter, shift().channels[channel].slots[0].phase};
   }
+  EffectBase& effect() const { return f.stretch ? static_cast<EffectBase&>(stretch()) : shift(); }
   const Family& f;
   DspEffect* h;
 };

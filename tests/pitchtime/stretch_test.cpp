@@ -12,20 +12,21 @@ using namespace dspfx::test;
 
 TEST(Stretch, FrameCountsFollowClampedScaleFromTheSecondBlockOn) {
   const auto in = sinePcm(440, kRate, 1000, 2);
+  // Scales clamp to a factor 8 faster and 4 slower; NaN means no change.
   const struct {
     float scale;
     uint32_t frames;
-  } cases[] = {{1000, 500}, {-1000, 2000}, {5000, 125}, {-9000, 4000}, {3000, 125}, {-2000, 4000}, {0, 1000}};
+  } cases[] = {{1000, 500}, {-1000, 2000}, {5000, 125}, {-9000, 4000}, {3000, 125}, {-2000, 4000}, {0, 1000},
+               {NAN, 1000}, {INFINITY, 125}};
   for (const auto& c : cases) {
     Granular s(kStretch, 1000, 2, c.scale);
     ASSERT_NE(s.h, nullptr);
+    EXPECT_EQ(getStretchDstSize(s.h, 1000), c.frames) << "scale " << c.scale;
     EXPECT_EQ(s.run(in).size(), c.frames * 2u) << "scale " << c.scale;
     EXPECT_EQ(s.run(in).size(), c.frames * 2u) << "scale " << c.scale << ", second block";
   }
-  Granular s(kStretch, 4410, 2, 1000.0f);
-  EXPECT_EQ(getStretchDstSize(s.h, 4410), 2205u);
-  EXPECT_EQ(getStretchDstSize(Granular(kStretch, 10, 1, 0.0f).h, 4410), 4410u);
   // Odd bytes: the lone trailing bytes do not make a frame.
+  Granular s(kStretch, 4410, 2, 1000.0f);
   std::vector<int16_t> out(4000, 7);
   EXPECT_EQ(doStretch(s.h, in.data(), out.data(), 4003), 2000u);
 
@@ -44,39 +45,6 @@ TEST(Stretch, FrameCountsFollowClampedScaleFromTheSecondBlockOn) {
   Guarded<int16_t> room(8000, 0x5A5A);
   EXPECT_EQ(doStretch(t.h, in.data(), room.get(), 4000), 16000u);
   EXPECT_TRUE(room.intact());
-}
-
-TEST(Stretch, BuildNumbersAndChainSetup) {
-  StretchEffect e;
-  ASSERT_TRUE(e.init(2000, 2, kRate, -1000.0f, 0.0f, 0.04f, 0.01f));
-  const StretchChannel& c = e.channels[0];
-  EXPECT_EQ(c.grainLength, 2704u);  // trunc(0.04 * 44100 * 325/212)
-  EXPECT_EQ(c.hop, 441u);
-  EXPECT_EQ(c.slotCount, 7u);
-  EXPECT_EQ(c.hopCounter, 2704u - 6 * 441);
-  EXPECT_EQ(c.window[1352], 1.0f);
-  EXPECT_NEAR(c.window[0], std::exp(-0.25 * 6.5 * 6.5), 1e-9);
-  EXPECT_EQ(c.pending.historyLength, 2704u);
-  EXPECT_EQ(c.pending.startOffset, 2704u);
-  EXPECT_EQ(e.outFrames, 4000u);
-  e.setScale(1000.0f);
-  EXPECT_EQ(c.pending.historyLength, 5408u);
-  EXPECT_EQ(c.pending.startOffset, 0u);
-  EXPECT_EQ(c.active.ratio, 2.0f);
-
-  // Same rate: state kept, output capacity from the pending ratio.
-  std::vector<int16_t> in(4000, 1000), out(8000);
-  e.processInterleaved(in.data(), out.data(), 8000);
-  const uint32_t counter = c.hopCounter;
-  EXPECT_EQ(e.setup(3000, 2, kRate), kRate);
-  EXPECT_EQ(e.outFrames, 1500u);
-  EXPECT_EQ(c.hopCounter, counter);
-  // New rate: rebuilt from the stored parameters.
-  EXPECT_EQ(e.setup(3000, 2, 22050), 22050u);
-  EXPECT_EQ(c.grainLength, 1352u);
-  EXPECT_EQ(c.hopCounter, 1352u - 6 * 220);
-  EXPECT_EQ(e.outRate, 22050u);
-  EXPECT_EQ(e.getDstSize(3000), 1500u);
 }
 
 TEST(Stretch, TurningStereoAtTheSameRateRunsBothChannelsInStep) {
@@ -115,14 +83,6 @@ TEST(Stretch, RunsInAChainAndStopsRatherThanOverrunTheNextEffect) {
   EXPECT_EQ(dspSend(chain, in.data(), wide.get(), 4000), 16000u);
   EXPECT_TRUE(out.intact() && wide.intact());
   dspDestroy(chain);
-}
-
-TEST(Stretch, NonsenseScalesAreTamed) {
-  // NaN: no tempo change; infinity: the fastest, a factor 8.
-  Granular s(kStretch, 1000, 2, NAN);
-  EXPECT_EQ(getStretchDstSize(s.h, 1000), 1000u);
-  EXPECT_EQ(setStretchScale(s.h, INFINITY), 1u);
-  EXPECT_EQ(getStretchDstSize(s.h, 1000), 125u);
 }
 
 }  // namespace

@@ -61,24 +61,11 @@ TEST(Resampler, CubicWeightAndSizeRule) {
   EXPECT_EQ(termResampler(h), 1u);
 }
 
-// At 2:1 the last interpolated position lands on chunk - 1, where the
-// planned linear form holds its left index at chunk - 2 with fraction 0.
-TEST(Resampler, LinearTwoToOneRamp) {
-  Plain p(1024, 22050, 44100, 0);
-  const auto x = ramp(1024, 0.0f);
-  std::vector<float> out(p.maxDst + 1, -1.0f);
-  ASSERT_EQ(p.c.convert(x.data(), out.data(), 1024), 2048u);
-  for (uint32_t i = 0; i <= 2045; ++i) ASSERT_EQ(out[i], 0.5f * i) << i;
-  EXPECT_EQ(out[2046], 1022.0f);
-  EXPECT_EQ(out[2047], 1023.0f);
-  EXPECT_EQ(out[2048], -1.0f);
-}
-
 TEST(Resampler, ChunksRestartAndEndOnTheirLastSample) {
   struct Case {
     uint32_t src, dst, chunkDst;
   };
-  for (Case c : {Case{44100, 48000, 4458}, Case{48000, 44100, 3763}, Case{22050, 48000, 8916}}) {
+  for (Case c : {Case{44100, 48000, 4458}, Case{48000, 44100, 3763}, Case{22050, 44100, 8192}}) {
     for (int32_t mode : {0, 1}) {
       SCOPED_TRACE(::testing::Message() << c.src << " -> " << c.dst << " mode " << mode);
       Plain p(8192, c.src, c.dst, mode);
@@ -94,17 +81,6 @@ TEST(Resampler, ChunksRestartAndEndOnTheirLastSample) {
       EXPECT_EQ(out[total - 1], x[mode == 0 ? 8191 : 8189]);
     }
   }
-  // On a ramp the cubic is exact between samples too, and its history
-  // carries from one call to the next.
-  Plain p(512, 22050, 44100, 1);
-  const auto x = ramp(1024, 1.0f);
-  std::vector<float> out(1024);
-  p.c.convert(x.data(), out.data(), 512);
-  for (uint32_t i = 2; i < 511; ++i) ASSERT_EQ(out[2 * i], x[i - 2]) << i;
-  p.c.convert(x.data() + 512, out.data(), 512);
-  EXPECT_EQ(out[0], x[510]);
-  EXPECT_EQ(out[4], x[512]);
-  EXPECT_FLOAT_EQ(out[5], 0.5f * (x[512] + x[513]));
 }
 
 // The converter keeps each chunk's indices and weights in a table when they
@@ -167,19 +143,11 @@ TEST(Resampler, LastChunkTakesEverythingThatRemains) {
 }
 
 TEST(Resampler, AntiAliasFilter) {
-  DspEffect* h = make(1024, 2, 2, 44100, 22050);
-  ASSERT_NE(h, nullptr);
-  for (const RateConverter& c : object(h).converters) {
-    EXPECT_EQ(c.filter.order, 8);
-    EXPECT_EQ(c.filter.cutoff, 5512.5f);
-    EXPECT_EQ(c.filter.sampleRate, 44100.0f);  // the higher rate
-  }
-  EXPECT_EQ(termResampler(h), 1u);
   // 15 kHz has no place at 22050 Hz: filtered (60 dB down from 11025 Hz on)
   // rather than folded to 7050 Hz, where it would keep most of its 0.354 rms.
   const auto tone = test::sinePcm(15000, 44100, 4096, 1, 0.5);
   for (uint8_t aa : {0, 1}) {
-    h = make(4096, 1, 1, 44100, 22050, 0, 60.0f, 60.0f, aa);
+    DspEffect* h = make(4096, 1, 1, 44100, 22050, 0, 60.0f, 60.0f, aa);
     std::vector<int16_t> out(2048);
     ASSERT_EQ(doResampler(h, tone.data(), out.data(), 8192), 4096u);
     double energy = 0;

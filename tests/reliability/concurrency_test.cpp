@@ -1,9 +1,7 @@
-// Distinct objects may be created, used and destroyed on different threads
-// at once. Four threads each run a whole host's workload while the main
-// thread allocates from fastmem and writes the processor switches. Under
-// ThreadSanitizer (make test-tsan) any unguarded shared state shows up as a
-// race; in every build the outputs must match the same work done on one
-// thread.
+// Four threads each run a whole host's workload on their own objects while
+// the main thread uses fastmem and writes the processor switches. Under
+// ThreadSanitizer (make test-tsan) unguarded shared state shows up as a race;
+// in every build the outputs must match the same work done on one thread.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -21,11 +19,9 @@
 
 namespace {
 
-// One host's worth of work through the C API: every effect family created,
-// run for a number of blocks, reconfigured half-way and destroyed, plus a
-// chain of effects that is reformatted half-way, plus a wave file written
-// and read back. Deterministic for a given seed, so the same work done on
-// another thread must give the same digests.
+// One host's work through the C API, deterministic for a seed: every family
+// run, reconfigured half-way and destroyed, a chain reformatted half-way and
+// a wave file written and read back.
 struct WorkloadResult {
   std::vector<uint64_t> digests;  // one per object run
   uint32_t nonFinite = 0;         // float outputs that were NaN or infinite
@@ -45,8 +41,7 @@ struct Digest {
   }
 };
 
-// Block `block` of a run: a tone that depends on the seed, a little noise
-// and an occasional burst, so the slicer has attacks.
+// A tone that depends on the seed, a little noise and bursts for the slicer.
 void fillBlock(int16_t* p, uint32_t frames, uint32_t seed, uint32_t block) {
   uint32_t noise = seed * 7919u + block * 104729u + 1u;
   const double w = 2 * 3.14159265358979323846 * (220.0 * (seed + 1)) / 44100.0;
@@ -60,9 +55,8 @@ void fillBlock(int16_t* p, uint32_t frames, uint32_t seed, uint32_t block) {
   }
 }
 
-// One family's life: init, a do per block (which adds what it wrote to the
-// digest and says whether its calls succeeded), set calls half-way, an
-// optional last word, term.
+// One family's life: init, a do per block (adding its output to the digest,
+// false on a failed call), set calls half-way, an optional last word, term.
 struct Family {
   std::function<DspEffect*()> init;
   std::function<bool(DspEffect*, uint32_t block, const int16_t* in, Digest&)> block;
@@ -83,9 +77,8 @@ auto sameLength(DoCall process) {
   };
 }
 
-// A family that returns the bytes it wrote: no more than its dst call
-// announces (null: 4 times the input, the largest ratio a stretch scale
-// can give), and nothing only where that may be right.
+// A family that returns the bytes it wrote: at most what its dst call
+// announces (null: 4 times the input, the largest stretch) and 0 only where allowed.
 auto counted(DoCall process, uint32_t (*dst)(DspEffect*, uint32_t), bool mayBeEmpty) {
   return [=](DspEffect* h, uint32_t, const int16_t* in, Digest& d) {
     const uint32_t most = dst ? dst(h, kFrames) * 4 : 4 * kBytes;
@@ -301,10 +294,9 @@ void setSwitches(int bits) {
   dspEnableSse(bits & 4);
 }
 
-// Runs the workers while this thread allocates, writes, grows and frees
-// fastmem blocks and writes the switches. flip = false stores the scalar
-// setting again and again (to a race detector a store is a store, whatever
-// its value); flip = true changes the forms for real.
+// Runs the workers while this thread allocates, grows and frees fastmem
+// blocks and writes the switches: flip = false stores the scalar setting
+// again and again (still a store to a race detector), true changes forms.
 std::vector<WorkloadResult> runConcurrently(bool flip) {
   std::vector<WorkloadResult> results(kThreads);
   std::atomic<uint32_t> running{kThreads};
@@ -349,8 +341,7 @@ TEST(Concurrency, FourHostsGiveTheirSingleThreadedResults) {
   }
   EXPECT_NE(reference[0].digests, reference[1].digests) << "different seeds must do different work";
 
-  // The switches stay scalar while outputs are compared: the SIMD forms
-  // may round differently, so a real flip would change correct results.
+  // The SIMD forms may round differently: the switches stay scalar here.
   const std::vector<WorkloadResult> concurrent = runConcurrently(false);
   for (uint32_t t = 0; t < kThreads; ++t) {
     EXPECT_EQ(concurrent[t].failures, 0u) << "thread " << t;
@@ -360,8 +351,6 @@ TEST(Concurrency, FourHostsGiveTheirSingleThreadedResults) {
 }
 
 TEST(Concurrency, SwitchesFlippedMidRunLeaveEveryOutputFinite) {
-  // Results may differ from the scalar ones in the last bits, but every
-  // call succeeds and every float written stays finite.
   for (const WorkloadResult& r : runConcurrently(true)) {
     EXPECT_EQ(r.failures, 0u);
     EXPECT_EQ(r.nonFinite, 0u);

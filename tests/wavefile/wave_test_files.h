@@ -90,8 +90,7 @@ inline WavefileFormat pcmFormat(uint16_t channels, uint32_t rate, uint16_t extra
 class ScratchDir : public ::testing::Test {
  protected:
   void SetUp() override {
-    // create_directory reports whether it made the directory, which makes a
-    // unique name without mkdtemp (absent on Windows).
+    // create_directory says whether it made it: a unique name without mkdtemp.
     std::mt19937_64 rng(std::random_device{}());
     const auto base = std::filesystem::temp_directory_path();
     std::error_code ec;

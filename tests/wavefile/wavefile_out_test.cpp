@@ -22,8 +22,7 @@ TEST_F(WavefileOutTest, ClosedAtOnceIsThe46ByteHeaderWithTheFormatAsGiven) {
   WavefileOut* w = initWavefileOut(path("f.wav").c_str(), &f);
   ASSERT_NE(w, nullptr);
   const WavefileFormat* kept = getFormatWavefileOut(w);
-  ASSERT_NE(kept, nullptr);
-  EXPECT_NE(kept, &f);
+  ASSERT_TRUE(kept && kept != &f);  // a copy
   EXPECT_EQ(std::memcmp(kept, &f, sizeof f), 0);
   EXPECT_EQ(termWavefileOut(w), 0u);
 
@@ -36,11 +35,9 @@ TEST_F(WavefileOutTest, ClosedAtOnceIsThe46ByteHeaderWithTheFormatAsGiven) {
   EXPECT_EQ(slurp(path("f.wav")), want);
 }
 
-// File names reach the library as UTF-8 on every platform. On Windows the C
-// library would read those bytes in the ANSI code page and create a file
-// under a garbled name (or none at all), so the file must be found again
-// under the name the host meant: Latin-1 letters, which the code page could
-// spell, and a CJK one, which it cannot.
+// File names are UTF-8 on every platform; read in the ANSI code page on
+// Windows they would name another file or none. Latin-1 letters, which the
+// code page could spell, and a CJK one, which it cannot.
 TEST_F(WavefileOutTest, SizesFollowTheDataAndTheFileReadsBackUnderItsNonAsciiName) {
   const std::filesystem::path file = dir_ / std::u8string(u8"Kl\u00e4nge-\u00df-\u97f3.wav");
   const std::u8string utf8 = file.u8string();
@@ -61,17 +58,14 @@ TEST_F(WavefileOutTest, SizesFollowTheDataAndTheFileReadsBackUnderItsNonAsciiNam
   WavefileIn* r = initWavefileIn(name.c_str(), 4800);
   ASSERT_NE(r, nullptr) << name;
   EXPECT_EQ(std::memcmp(getFormatWavefileIn(r), &f, sizeof f), 0);
-  const WavefileInHeader* h = getHeaderWavefileIn(r);
-  EXPECT_EQ(field(h->dataBytes), 19200u);
-  EXPECT_EQ(field(h->seconds), 0.1f);
+  EXPECT_EQ(field(getHeaderWavefileIn(r)->dataBytes), 19200u);
   std::vector<int16_t> back(pcm.size());
   EXPECT_EQ(readWavefileIn(r, back.data(), 4800), 19200);
   EXPECT_EQ(back, pcm);
   EXPECT_EQ(seekWavefileIn(r, 0, 1), 46 + 19200);
   termWavefileIn(r);
 
-  // 3 bytes: the chunk keeps its true size, the file gets a zero pad byte and
-  // the RIFF size counts it.
+  // 3 bytes: the chunk keeps its true size; a zero pad byte follows, counted by RIFF.
   const Bytes data = ramp(3, 1);
   w = initWavefileOut(path("odd.wav").c_str(), &f);
   ASSERT_NE(w, nullptr);
@@ -79,9 +73,7 @@ TEST_F(WavefileOutTest, SizesFollowTheDataAndTheFileReadsBackUnderItsNonAsciiNam
   EXPECT_EQ(termWavefileOut(w), 3u);
   const Bytes odd = slurp(path("odd.wav"));
   ASSERT_EQ(odd.size(), 50u);
-  EXPECT_TRUE(getU32(odd, 4) == 42u && getU32(odd, 42) == 3u);
-  EXPECT_EQ(odd[48], data[2]);
-  EXPECT_EQ(odd[49], 0);
+  EXPECT_TRUE(getU32(odd, 4) == 42u && getU32(odd, 42) == 3u && odd[48] == data[2] && odd[49] == 0);
 }
 
 TEST_F(WavefileOutTest, UnclosedFileStatesPlaceholdersAndStillReads) {
@@ -93,11 +85,8 @@ TEST_F(WavefileOutTest, UnclosedFileStatesPlaceholdersAndStillReads) {
   EXPECT_EQ(flushWavefileOut(w), 1u);
   const Bytes file = slurp(path("live.wav"));
   ASSERT_EQ(file.size(), 146u);
-  EXPECT_EQ(getU32(file, 4), 0u);
-  EXPECT_EQ(getU32(file, 42), 307200u);
-
-  // What a crashed writer leaves: the reader takes the form and the data as
-  // running to the end of the file.
+  EXPECT_TRUE(getU32(file, 4) == 0u && getU32(file, 42) == 307200u);
+  // What a crashed writer leaves: the reader takes the data as running to the end.
   WavefileIn* r = initWavefileIn(path("live.wav").c_str(), 16);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(field(getHeaderWavefileIn(r)->dataBytes), 100u);
@@ -121,8 +110,7 @@ TEST_F(WavefileOutTest, WriteErrorsComeBackAsMinusOne) {
 #if defined(_WIN32)
   GTEST_SKIP() << "provoked through a POSIX file size limit, which Windows lacks";
 #else
-  // A file size limit makes the kernel refuse writes beyond it; the signal
-  // it would send is ignored so that the error comes back as a result.
+  // The kernel refuses writes past a file size limit; its signal is ignored.
   rlimit old{};
   ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
   auto* oldHandler = std::signal(SIGXFSZ, SIG_IGN);

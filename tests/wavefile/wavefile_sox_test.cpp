@@ -1,6 +1,4 @@
-// Interoperability with an independent implementation, when one is on the
-// machine: files it writes must read identically, files we write must be
-// accepted by it.
+// Interoperability with an independent implementation, when one is installed.
 #include <gtest/gtest.h>
 
 #include <cstdio>
