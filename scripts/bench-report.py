@@ -246,7 +246,7 @@ def machine_section(context, sox_dir):
     lines = [
         f"- Date: {context.get('date', 'unknown')}",
         f"- Processor: {context.get('cpu_model', 'unknown')}, {context.get('num_cpus', '?')} logical cores"
-        f" at {context.get('mhz_per_cpu', '?')} MHz; caches {caches}",
+        f" at {context.get('mhz_per_cpu', '?')} MHz" + (f"; caches {caches}" if caches else ""),
         f"- Load average when the run started: {', '.join(f'{x:.2f}' for x in context.get('load_avg', []))}",
         f"- Compiler: {context.get('compiler', 'unknown')}, {context.get('build_type', '?')} build",
         f"- Flags: `{context.get('build_flags', '')}` (no `-march`: the portable x86-64 baseline)",
@@ -297,6 +297,9 @@ def write_report(bench_json, sox_dir, out_path):
         "",
         "Notes: `realFft` times for the library include copying the frame in, since",
         "it transforms in place; the peers transform out of place and need no copy.",
+        "FFTW picks its codelets when it plans, and uses AVX ones (eight floats a",
+        "vector) where the processor has AVX; the library's portable build keeps to",
+        "SSE2 (four), so its ratio to FFTW depends on the machine.",
         "`doFft/fftw` is the library's analyser pipeline (downmix, raised-cosine",
         "window, transform, floored dB) rebuilt around FFTW's transform and checked",
         "against doFft before it is timed; `doIirFilter/biquads` runs the library's",
