@@ -77,9 +77,17 @@ uint32_t DspChain::dstSize(uint32_t size) const {
   return size;
 }
 
+// Every effect set up for what reaches it. A setup that failed must not
+// leave an effect reading more channels or frames than the host's buffers
+// (sized by the chain's format) or the previous effect's outputs hold.
 bool DspChain::ready() const {
+  uint32_t f = frames, c = channels, r = rate;
   for (ChainNode* node = head; node; node = node->next) {
-    if (!node->effect->allocated) return false;
+    const EffectBase* e = node->effect;
+    if (!e->allocated || e->capacityFrames < f || e->inChannels != c || e->inRate != r) return false;
+    f = e->outFrames;
+    c = e->outChannels;
+    r = e->outRate;
   }
   return true;
 }

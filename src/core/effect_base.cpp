@@ -18,21 +18,24 @@ void EffectBase::releaseBuffers() {
 }
 
 bool EffectBase::setupBuffers(uint32_t frames, uint32_t channels) {
-  if (frames > UINT32_MAX / 4) return false;
-  if (!allocated || frames > capacityFrames) {
-    for (int i = 0; i < kBufferCount; ++i) {
+  // A refused size ends like a failed allocation: an object still holding
+  // its old format would read blocks of a format nobody sized buffers for.
+  bool ok = frames <= UINT32_MAX / 4;
+  if (ok && (!allocated || frames > capacityFrames)) {
+    for (int i = 0; ok && i < kBufferCount; ++i) {
       float*& b = buffers()[i];
       void* grown = allocated ? fastmemHeap().reallocate(b, frames * 4u)
                               : fastmemHeap().allocate(frames * 4u);
-      if (!grown) {
-        // Leave no half-built set behind: free everything this object holds.
-        for (int j = 0; j < kBufferCount; ++j) freeFloats(buffers()[j]);
-        allocated = false;
-        capacityFrames = outFrames = 0;
-        return false;
-      }
-      b = static_cast<float*>(grown);
+      if (grown) b = static_cast<float*>(grown);
+      ok = grown != nullptr;
     }
+  }
+  if (!ok) {
+    // Leave no half-built set behind: free everything this object holds.
+    for (int j = 0; j < kBufferCount; ++j) freeFloats(buffers()[j]);
+    allocated = false;
+    capacityFrames = outFrames = 0;
+    return false;
   }
   outFrames = frames;
   outChannels = channels;

@@ -120,6 +120,23 @@ TEST(DspChain, MonoInStereoOutEndWritesBothChannels) {
   dspDestroy(c);
 }
 
+TEST(DspChain, AFormatTheEffectsCannotTakeStopsTheChainUntilOneTheyCan) {
+  DspChain* c = dspCreate(64, 2, 32000);
+  ASSERT_EQ(dspAdd(c, make(64, 2, 32000), 0), 1u);
+  // Too many frames to allocate for, and mono: the host now sizes its
+  // buffers for one channel, so the effect must not go on reading two.
+  dspAdjust(c, 0x40000001u, 1, 32000);
+  std::vector<float> mono(48, 0.25f), out(96, -1.0f);
+  std::vector<int16_t> pcm(48, 100), pcmOut(96, -1);
+  EXPECT_EQ(dspSendFloat(c, mono.data(), out.data(), 48), 0u);
+  EXPECT_EQ(dspSend(c, pcm.data(), pcmOut.data(), 96), 0u);
+  EXPECT_EQ(out[0], -1.0f);
+  dspAdjust(c, 48, 1, 32000);
+  EXPECT_EQ(dspSendFloat(c, mono.data(), out.data(), 48), 48u);
+  EXPECT_EQ(out[47], 0.5f);
+  dspDestroy(c);
+}
+
 TEST(DspChain, MisuseIsRefused) {
   DspChain* c = dspCreate(32, 2, 44100);
   DspChain* other = dspCreate(32, 2, 44100);
