@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets.
-.PHONY: all deps demo test test-asan test-tsan test-portable fuzz-smoke soak test-valgrind bench bench-report compare-sox clean
+.PHONY: all deps demo test test-asan test-tsan test-portable fuzz fuzz-smoke soak test-valgrind bench bench-report compare-sox clean
 .PHONY: test-m32 build-mingw-i686 test-mingw-x86_64
 
 all: test
@@ -43,10 +43,22 @@ test-mingw-x86_64:
 	cmake --build --preset mingw-x86_64
 	bash scripts/wine-ctest.sh mingw-x86_64
 
+# The gate: a fixed number of inputs from a fixed seed (about 1 and 2 min
+# here; the seconds only cap a slow machine), so that its verdict depends
+# as little as it can on the machine's speed.
+FUZZ_WAVE_RUNS ?= 40000
+FUZZ_API_RUNS ?= 4000
 fuzz-smoke:
 	@bash scripts/install-deps.sh --fuzz
-	bash fuzz/smoke.sh 60
-	bash fuzz/api_smoke.sh 120
+	FUZZ_RUNS=$(FUZZ_WAVE_RUNS) bash fuzz/smoke.sh 300
+	FUZZ_RUNS=$(FUZZ_API_RUNS) bash fuzz/api_smoke.sh 600
+
+# Looking for new faults: FUZZ_SECONDS per target from random seeds.
+FUZZ_SECONDS ?= 600
+fuzz:
+	@bash scripts/install-deps.sh --fuzz
+	bash fuzz/smoke.sh $(FUZZ_SECONDS)
+	bash fuzz/api_smoke.sh $(FUZZ_SECONDS)
 
 # Every family and a chain under random parameter changes; SOAK_SECONDS of
 # wall-clock time (CI runs 60).

@@ -1,18 +1,15 @@
 #!/usr/bin/env bash
-# Builds api_fuzz with clang and runs it for SECONDS (default 120) from a
-# fixed set of seed programs. Any crash, leak, trap, timeout or sanitizer
-# report fails it; the input that caused it is left in build/fuzz/artifacts/
-# (replay it with DSPFX_FUZZ_TRACE=1 build/fuzz/fuzz/api_fuzz FILE to see
-# every call it made).
+# Builds api_fuzz with clang and runs it from a fixed set of seed programs
+# for SECONDS (default 120), or as fuzz/lib.sh says. Any crash, leak, trap,
+# timeout or sanitizer report fails it; the input that caused it is left in
+# build/fuzz/artifacts/ (replay it with DSPFX_FUZZ_TRACE=1
+# build/fuzz/fuzz/api_fuzz FILE to see every call it made).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-120}
-build=build/fuzz
-
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DDSPFX_BUILD_FUZZ=ON -DDSPFX_BUILD_TESTS=OFF -DDSPFX_BUILD_TOOL=OFF -DDSPFX_BUILD_BENCH=OFF
-cmake --build "$build" --target api_fuzz
+. fuzz/lib.sh
+fuzz_build api_fuzz
+fuzz_limits "$seconds"
 
 # Every byte string is a program, so seeds are just pseudo-random bytes of
 # several lengths: long enough to reach deep call sequences from the start.
@@ -25,6 +22,6 @@ done
 if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 # Allocations the library must refuse come back null (see api_fuzz.cpp);
 # the sanitizer's note about each one is dropped from the log.
-"$build/fuzz/api_fuzz" -max_total_time="$seconds" -max_len=4096 -len_control=0 -timeout=60 \
+"$build/fuzz/api_fuzz" "${limits[@]}" -max_len=4096 -len_control=0 -timeout=60 \
   -print_final_stats=1 -artifact_prefix="$build/artifacts/" "$build/api_corpus" "$seeds" 2>&1 |
   sed '/AddressSanitizer failed to allocate/d'

@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
 # Builds wavefile_fuzz with clang and runs it from a fresh seed corpus for
-# SECONDS (default 60). Any crash, leak, trap or sanitizer report fails it;
-# the input that caused it is left in build/fuzz/artifacts/.
+# SECONDS (default 60), or as fuzz/lib.sh says. Any crash, leak, trap or
+# sanitizer report fails it; the input that caused it is left in
+# build/fuzz/artifacts/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
-build=build/fuzz
-
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-  -DDSPFX_BUILD_FUZZ=ON -DDSPFX_BUILD_TESTS=OFF -DDSPFX_BUILD_TOOL=OFF -DDSPFX_BUILD_BENCH=OFF
-cmake --build "$build" --target wavefile_fuzz
+. fuzz/lib.sh
+fuzz_build wavefile_fuzz
+fuzz_limits "$seconds"
 
 rm -rf "$build/corpus" && bash fuzz/make_corpus.sh "$build/corpus"
 mkdir -p "$build/artifacts"
@@ -22,5 +20,5 @@ if [ -z "${TMPDIR:-}" ] && [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/sh
 scratch=$(mktemp -d "$base/dspfx-fuzz.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 export TMPDIR=$scratch
-"$build/fuzz/wavefile_fuzz" -max_total_time="$seconds" -max_len=16384 -print_final_stats=1 \
+"$build/fuzz/wavefile_fuzz" "${limits[@]}" -max_len=16384 -print_final_stats=1 \
   -artifact_prefix="$build/artifacts/" "$build/corpus"
