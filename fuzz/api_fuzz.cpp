@@ -481,7 +481,7 @@ class Interpreter {
       default: break;
     }
     const uint32_t dstFrames = outFrames(*f, frames, owned);
-    if (dstFrames > (1u << 22)) return;
+    if (dstFrames > (1u << 20) || !spend(dstFrames)) return;
     const size_t outBytes = size_t{dstFrames} * frameBytesOf(outCh);
     // Exactly as large as the host was told, so a write past it is caught.
     std::vector<int16_t> out(outBytes / 2);
@@ -895,7 +895,7 @@ class Interpreter {
     }
     const uint32_t outCh = dspGetDstChannels(c->h) == 2 ? 2 : 1;
     const double dst = std::max<double>(dspGetDstSize(c->h, frames), frames * ratio) + 2;
-    if (dst > (1 << 22)) return;
+    if (dst > (1 << 20) || !spend(dst)) return;
     const size_t outSamples = static_cast<size_t>(dst) * outCh;
     TRACE("chain %p send float=%d frames=%u: ratio now %.9g, bound %.9g, out %zu samples\n",
           static_cast<void*>(c->h), isFloat, frames, ratioNow, ratio, outSamples);
@@ -1141,7 +1141,17 @@ class Interpreter {
     uint32_t size;
   };
 
+  // Output frames a program may still ask for. A rate converter can turn
+  // 36 frames into millions; without a budget a few such blocks run past
+  // the time limit under the sanitizers.
+  bool spend(double frames) {
+    if (frames > workLeft_) return false;
+    workLeft_ -= frames;
+    return true;
+  }
+
   Input& in_;
+  double workLeft_ = 1 << 22;
   std::vector<Fx> fx_;
   std::vector<Chain> chains_;
   std::vector<Reader> readers_;
