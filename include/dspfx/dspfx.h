@@ -133,7 +133,10 @@ DSPFX_API uint32_t dspAdd(DspChain* chain, DspEffect* effect, uint32_t order) DS
  *  format. */
 DSPFX_API void dspClear(DspChain* chain) DSPFX_NOEXCEPT;
 /** Sets a new input format and sets up again every effect whose input
- *  format changes as a result (nothing happens for an unchanged format). */
+ *  format changes as a result (nothing happens for an unchanged format).
+ *  When an effect cannot take what reaches it (no memory for the frames),
+ *  dspSend and dspSendFloat return 0 until an adjust that every effect can
+ *  take. */
 DSPFX_API void dspAdjust(DspChain* chain, uint32_t frames, uint32_t channels, uint32_t rate) DSPFX_NOEXCEPT;
 /** The index-th effect (0 = first); null when index >= count. */
 DSPFX_API DspEffect* dspGetHandle(DspChain* chain, uint32_t index) DSPFX_NOEXCEPT;
