@@ -1151,7 +1151,7 @@ class Interpreter {
   }
 
   Input& in_;
-  double workLeft_ = 1 << 22;
+  double workLeft_ = 1 << 21;
   std::vector<Fx> fx_;
   std::vector<Chain> chains_;
   std::vector<Reader> readers_;
