@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "analysis/real_fft.h"
+#include "dsp/real_fft.h"
 #include "bench_rows.h"
 #include "bench_signal.h"
 #include "dspfx/dspfx.h"

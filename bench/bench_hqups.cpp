@@ -6,7 +6,7 @@
 #include "bench_rows.h"
 #include "bench_signal.h"
 #include "dspfx/dspfx.h"
-#include "rate/kaiser_fir.h"
+#include "dsp/kaiser_fir.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "bench_rows.h"
 #include "bench_signal.h"
 #include "dspfx/dspfx.h"
-#include "rate/biquad_cascade.h"
+#include "dsp/biquad_cascade.h"
 
 #ifdef DSPFX_HAVE_SAMPLERATE
 #include <samplerate.h>

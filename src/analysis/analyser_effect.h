@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "analysis/envelope_follower.h"
-#include "analysis/fft_frame.h"
+#include "dsp/envelope_follower.h"
+#include "dsp/fft_frame.h"
 #include "core/effect_base.h"
 
 namespace dspfx {

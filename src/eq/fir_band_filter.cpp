@@ -6,7 +6,7 @@
 #include <new>
 #include <numbers>
 
-#include "eq/complex_fft.h"
+#include "dsp/complex_fft.h"
 #include "eq/linear_gain.h"
 
 namespace dspfx {

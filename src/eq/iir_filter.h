@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
-#include "rate/biquad_cascade.h"
+#include "dsp/biquad_cascade.h"
 
 namespace dspfx {
 

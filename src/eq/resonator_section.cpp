@@ -6,7 +6,7 @@
 #include <numbers>
 
 #include "eq/linear_gain.h"
-#include "rate/double_pair.h"
+#include "dsp/double_pair.h"
 
 namespace dspfx {
 

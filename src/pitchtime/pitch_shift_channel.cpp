@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/simd_kernels.h"
-#include "rate/rate_converter.h"
+#include "dsp/rate_converter.h"
 
 #if DSPFX_SIMD_SSE2
 #include <emmintrin.h>

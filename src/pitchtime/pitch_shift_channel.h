@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "pitchtime/grain_channel.h"
-#include "rate/biquad_cascade.h"
+#include "dsp/biquad_cascade.h"
 
 namespace dspfx {
 

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "analysis/envelope_follower.h"
+#include "dsp/envelope_follower.h"
 #include "core/dsp_object.h"
 #include "dspfx/dspfx.h"
 

@@ -1,10 +1,10 @@
 #pragma once
 #include <cstdint>
 
-#include "analysis/fft_frame.h"
+#include "dsp/fft_frame.h"
 #include "core/dsp_object.h"
 #include "rate/allpass_delay.h"
-#include "rate/kaiser_fir.h"
+#include "dsp/kaiser_fir.h"
 #include "rate/wave_shaper.h"
 
 namespace dspfx {

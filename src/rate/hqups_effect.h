@@ -3,7 +3,7 @@
 
 #include "core/effect_base.h"
 #include "rate/harmonic_exciter.h"
-#include "rate/rate_converter.h"
+#include "dsp/rate_converter.h"
 
 namespace dspfx {
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
-#include "rate/rate_converter.h"
+#include "dsp/rate_converter.h"
 
 namespace dspfx {
 

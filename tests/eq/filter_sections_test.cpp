@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "eq/complex_fft.h"
+#include "dsp/complex_fft.h"
 #include "eq/fir_band_filter.h"
 #include "eq/resonator_bank.h"
 #include "eq/resonator_section.h"

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pitchtime/pitchtime_support.h"
-#include "rate/rate_converter.h"
+#include "dsp/rate_converter.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis/envelope_follower.h"
+#include "dsp/envelope_follower.h"
 #include "pitchtime/pitchtime_support.h"
 
 namespace {

@@ -5,13 +5,13 @@
 #include <limits>
 #include <vector>
 
-#include "analysis/real_fft.h"
+#include "dsp/real_fft.h"
 #include "common/test_support.h"
 #include "core/exports/export_call.h"
 #include "core/test_effects.h"
 #include "dspfx/dspfx.h"
 #include "rate/hqups_effect.h"
-#include "rate/rate_converter.h"
+#include "dsp/rate_converter.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "rate/biquad_cascade.h"
+#include "dsp/biquad_cascade.h"
 
 #include <algorithm>
 #include <cmath>
 
-#include "rate/double_pair.h"
+#include "dsp/double_pair.h"
 
 namespace dspfx {
 namespace {

@@ -4,7 +4,7 @@
 #include <complex>
 #include <vector>
 
-#include "analysis/real_fft.h"
+#include "dsp/real_fft.h"
 #include "common/test_support.h"
 
 namespace {

@@ -1,10 +1,10 @@
-#include "analysis/real_fft.h"
+#include "dsp/real_fft.h"
 
 #include <bit>
 #include <cmath>
 #include <numbers>
 
-#include "analysis/fft_vector.h"
+#include "dsp/fft_vector.h"
 
 // The real transform of n samples runs as a complex transform of N = n/2
 // points z[m] = x[2m] + i x[2m+1], followed by a pass that separates the

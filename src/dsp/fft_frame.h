@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "analysis/real_fft.h"
+#include "dsp/real_fft.h"
 #include "core/dsp_object.h"
 
 namespace dspfx {

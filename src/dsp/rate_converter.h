@@ -5,7 +5,7 @@
 #include <new>
 
 #include "core/dsp_object.h"
-#include "rate/biquad_cascade.h"
+#include "dsp/biquad_cascade.h"
 
 namespace dspfx {
 

@@ -3,10 +3,10 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis/envelope_follower.h"
+#include "dsp/envelope_follower.h"
 #include "common/test_support.h"
 #include "dspfx/dspfx.h"
-#include "rate/biquad_cascade.h"
+#include "dsp/biquad_cascade.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "common/test_support.h"
 #include "dspfx/dspfx.h"
 #include "rate/allpass_delay.h"
-#include "rate/kaiser_fir.h"
+#include "dsp/kaiser_fir.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "analysis/fft_frame.h"
+#include "dsp/fft_frame.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "rate/kaiser_fir.h"
+#include "dsp/kaiser_fir.h"
 
 #include <bit>
 #include <cmath>

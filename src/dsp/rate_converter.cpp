@@ -1,4 +1,4 @@
-#include "rate/rate_converter.h"
+#include "dsp/rate_converter.h"
 
 #include <algorithm>
 #include <cmath>

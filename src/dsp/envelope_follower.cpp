@@ -1,4 +1,4 @@
-#include "analysis/envelope_follower.h"
+#include "dsp/envelope_follower.h"
 
 #include <cmath>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <vector>
 
-#include "analysis/fft_frame.h"
+#include "dsp/fft_frame.h"
 #include "common/test_support.h"
 
 namespace {

@@ -1,4 +1,4 @@
-#include "rate/biquad_cascade.h"
+#include "dsp/biquad_cascade.h"
 
 #include <gtest/gtest.h>
 

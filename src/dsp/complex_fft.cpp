@@ -1,4 +1,4 @@
-#include "eq/complex_fft.h"
+#include "dsp/complex_fft.h"
 
 #include <cmath>
 #include <cstdlib>
