@@ -42,19 +42,49 @@ def read(path):
 def write(path, audio, sample_rate, subtype=None, format=None, part_tag=None):
     """Writes (channels, frames) or (frames,) float audio; the format follows
     the file name unless given, subtype as soundfile names it (default: its
-    default for the format, PCM_16 for WAV)."""
+    default for the format, PCM_16 for WAV), quantised as :func:`encode`
+    does."""
     sf = _soundfile()
     x, _ = _as_planar(audio)
     if format is None:
         format = os.path.splitext(path)[1].lstrip(".").upper() or "WAV"
+    subtype = subtype or sf.default_subtype(format)
     tmp = part_path(path, part_tag)
     try:
-        sf.write(tmp, x.T, int(sample_rate), subtype=subtype, format=format)
+        sf.write(tmp, encode(x, subtype)[0], int(sample_rate), subtype=subtype, format=format)
         os.replace(tmp, path)
     except BaseException:
         if os.path.exists(tmp):
             os.remove(tmp)
         raise
+
+
+_PCM_BITS = {"PCM_S8": 8, "PCM_U8": 8, "PCM_16": 16, "PCM_24": 24, "PCM_32": 32}
+_FLOAT_SUBTYPES = ("FLOAT", "DOUBLE")
+
+
+def encode(audio, subtype):
+    """(frames, channels) samples for soundfile to store exactly as subtype,
+    and the number of samples clipped. Integer formats are rounded to the
+    nearest step of full scale 2^(bits-1) and saturate (libsndfile's own
+    float conversion scales by 2^(bits-1) - 1 and does not clip); float
+    formats keep the values; other encodings clip to +-1.0."""
+    x = np.asarray(audio, dtype=np.float32)
+    x = x[np.newaxis, :] if x.ndim == 1 else x
+    bits = _PCM_BITS.get(subtype)
+    if bits:
+        scale = float(1 << (bits - 1))
+        r = np.floor(x.T.astype(np.float64) * scale + 0.5)
+        over = (r > scale - 1) | (r < -scale)
+        r = np.nan_to_num(np.clip(r, -scale, scale - 1), nan=0.0)
+        if bits == 16:
+            return r.astype(np.int16), int(over.sum())
+        # Left-aligned in 32 bits: libsndfile keeps the top bits exactly.
+        return (r.astype(np.int64) << (32 - bits)).astype(np.int32), int(over.sum())
+    if subtype in _FLOAT_SUBTYPES:
+        return np.ascontiguousarray(x.T), 0
+    over = (x > 1.0) | (x < -1.0)
+    return np.ascontiguousarray(np.clip(x, -1.0, 1.0).T), int(over.sum())
 
 
 def read_wav(path, dtype="float32", block=BLOCK):
@@ -98,8 +128,8 @@ def read_wav(path, dtype="float32", block=BLOCK):
 def process_file(src, dst, chain, block=BLOCK, subtype=None, part_tag=None):
     """Runs chain (a Chain, an effect, or the tool's effect arguments) over the
     file src and writes dst, in blocks of block frames as the tool does; the
-    output keeps the input's subtype unless one is given. Returns
-    (frames read, seconds of input)."""
+    output keeps the input's subtype unless one is given and is quantised
+    as :func:`encode` does. Returns (seconds of input, samples clipped)."""
     sf = _soundfile()
     if isinstance(chain, (str, list, tuple)):
         chain = Chain.parse(chain)
@@ -108,27 +138,33 @@ def process_file(src, dst, chain, block=BLOCK, subtype=None, part_tag=None):
     info = sf.info(src)
     if info.channels not in (1, 2):
         raise ValueError(f"{src}: {info.channels} channels; the effects take 1 or 2")
+    subtype = subtype or info.subtype
+    clipped = 0
     tmp = part_path(dst, part_tag)
     try:
         with sf.SoundFile(src) as fin, \
                 chain.stream(fin.samplerate, fin.channels, total_frames=fin.frames, block=block) as s:
             out_format = os.path.splitext(dst)[1].lstrip(".").upper() or info.format
             with sf.SoundFile(tmp, "w", samplerate=s.out_rate, channels=s.out_channels,
-                              subtype=subtype or info.subtype, format=out_format) as fout:
+                              subtype=subtype, format=out_format) as fout:
                 for piece in fin.blocks(blocksize=block, dtype="float32", always_2d=True):
-                    y = s.process(piece.T)
-                    if y.shape[1]:
-                        fout.write(y.T)
-                y = s.flush()
-                if y.shape[1]:
-                    fout.write(y.T)
+                    clipped += _write(fout, s.process(piece.T), subtype)
+                clipped += _write(fout, s.flush(), subtype)
             frames = fin.frames
         os.replace(tmp, dst)
     except BaseException:
         if os.path.exists(tmp):
             os.remove(tmp)
         raise
-    return frames, frames / info.samplerate
+    return frames / info.samplerate, clipped
 
 
-__all__ = ["read", "write", "read_wav", "process_file", "part_path", "PART_TAG"]
+def _write(fout, y, subtype):
+    if not y.shape[1]:
+        return 0
+    data, clipped = encode(y, subtype)
+    fout.write(data)
+    return clipped
+
+
+__all__ = ["read", "write", "encode", "read_wav", "process_file", "part_path", "PART_TAG"]
