@@ -100,7 +100,7 @@ def manifest_tasks(path, out_dir, effects):
 class Progress:
     """A one-line bar on a stream, redrawn as files finish."""
 
-    def __init__(self, total, stream=sys.stderr, enabled=True):
+    def __init__(self, total, stream=None, enabled=True):
         self.total, self.stream, self.enabled, self.done, self.failed = total, stream, enabled, 0, 0
 
     def update(self, ok):
@@ -177,12 +177,12 @@ def run_dask(tasks, tag, scheduler, on_result, cluster_options=None):
             cluster.close()
 
 
-def run_batch(tasks, jobs=None, scheduler=None, progress=True, stream=sys.stderr, cluster_options=None):
+def run_batch(tasks, jobs=None, scheduler=None, progress=True, stream=None, cluster_options=None):
     """Runs every task; returns the report: done and failed records, the
     seconds of audio processed, the wall time and the real-time factor."""
     tag = uuid.uuid4().hex[:12]
     results = []
-    bar = Progress(len(tasks), stream, progress)
+    bar = Progress(len(tasks), stream or sys.stderr, progress)
 
     def on_result(r):
         results.append(r)
