@@ -15,6 +15,9 @@ have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd g++ || need+=(g++)
 pkgs=(libgtest-dev libbenchmark-dev libpng-dev pkg-config)
+# The Python package, its tests and make python.
+pkgs+=(python3-numpy python3-soundfile python3-pytest python3-distributed python3-venv python3-pip
+       python3-setuptools python3-wheel)
 for arg in "$@"; do
   case "$arg" in
     --fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
