@@ -28,7 +28,7 @@ class BatchError(ValueError):
 def run_task(task, tag):
     """Processes one file; returns a result record and never raises for a
     file's own faults, so that a cluster does not retry a bad file."""
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.thread_time()
     result = {"src": task["src"], "dst": task["dst"], "ok": False, "error": None, "seconds": 0.0}
     try:
         chain = Chain.parse(task["effects"])
@@ -45,6 +45,7 @@ def run_task(task, tag):
     except Exception as e:  # a bad file is reported, not fatal
         result["error"] = f"{type(e).__name__}: {e}"
     result["wall"] = time.perf_counter() - start
+    result["cpu"] = time.thread_time() - cpu
     return result
 
 

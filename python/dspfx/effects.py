@@ -391,12 +391,13 @@ class Stream:
     def __exit__(self, *exc):
         self.close()
 
-    def _run(self, frames):
-        produced = lib.dspSendFloat(self._handle, self._in_addr, self._out_addr, frames)
+    def _run(self, frames, src=None):
+        produced = lib.dspSendFloat(self._handle, self._in_addr if src is None else src, self._out_addr, frames)
         if produced == 0 and frames and lib.dspGetDstSize(self._handle, frames):
             raise RuntimeError("dspfx: the chain refused a block")
-        n = produced * self.out_channels
-        return self._out[:n].reshape(produced, self.out_channels).T.copy()
+        # A plain copy of the interleaved frames, handed out transposed:
+        # cheaper than de-interleaving, and the same (channels, frames) array.
+        return self._out[:produced * self.out_channels].reshape(produced, self.out_channels).copy().T
 
     def process(self, block):
         """Output for one block of input of any length: (channels, frames)
@@ -421,9 +422,16 @@ class Stream:
             if self._fill == B:
                 pieces.append(self._run(B))
                 self._fill = 0
+        # Frames-first memory (mono, or the transpose of a soundfile array)
+        # is already interleaved: the library reads it in place.
+        direct = x.T.flags.c_contiguous
+        step = x.strides[1]
         while n - pos >= B:
-            np.copyto(self._in_frames.T, x[:, pos:pos + B])
-            pieces.append(self._run(B))
+            if direct:
+                pieces.append(self._run(B, x.ctypes.data + pos * step))
+            else:
+                np.copyto(self._in_frames.T, x[:, pos:pos + B])
+                pieces.append(self._run(B))
             pos += B
         if pos < n:
             np.copyto(self._in_frames[:n - pos].T, x[:, pos:])
@@ -432,7 +440,7 @@ class Stream:
             return pieces[0]
         if not pieces:
             return np.zeros((self.out_channels, 0), dtype=np.float32)
-        return np.concatenate(pieces, axis=1)
+        return np.concatenate([p.T for p in pieces], axis=0).T
 
     def flush(self):
         """Runs the frames still waiting as one last block; returns its output."""
@@ -495,7 +503,7 @@ class Chain:
         with Stream(self, sample_rate, x.shape[0], total_frames=x.shape[1], block=block) as s:
             head = s._process(x)
             tail = s.flush()
-        out = np.concatenate([head, tail], axis=1) if tail.shape[1] else head
+        out = np.concatenate([head.T, tail.T], axis=0).T if tail.shape[1] else head
         return out[0] if flat and out.shape[0] == 1 else out
 
     def process(self, block, sample_rate, total_frames=None):

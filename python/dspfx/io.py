@@ -72,13 +72,21 @@ def encode(audio, subtype):
     x = np.asarray(audio, dtype=np.float32)
     x = x[np.newaxis, :] if x.ndim == 1 else x
     bits = _PCM_BITS.get(subtype)
+    if bits == 16:
+        # In float32 the scaling is exact and x + 0.5 only rounds where the
+        # value saturates anyway, so this equals the double-precision form.
+        q = x.T * np.float32(32768.0)
+        np.add(q, np.float32(0.5), out=q)
+        np.floor(q, out=q)
+        over = int(np.count_nonzero(q > 32767.0)) + int(np.count_nonzero(q < -32768.0))
+        np.clip(q, -32768.0, 32767.0, out=q)
+        q[np.isnan(q)] = 0
+        return q.astype(np.int16), over
     if bits:
         scale = float(1 << (bits - 1))
         r = np.floor(x.T.astype(np.float64) * scale + 0.5)
         over = (r > scale - 1) | (r < -scale)
         r = np.nan_to_num(np.clip(r, -scale, scale - 1), nan=0.0)
-        if bits == 16:
-            return r.astype(np.int16), int(over.sum())
         # Left-aligned in 32 bits: libsndfile keeps the top bits exactly.
         return (r.astype(np.int64) << (32 - bits)).astype(np.int32), int(over.sum())
     if subtype in _FLOAT_SUBTYPES:
@@ -147,7 +155,11 @@ def process_file(src, dst, chain, block=BLOCK, subtype=None, part_tag=None):
             out_format = os.path.splitext(dst)[1].lstrip(".").upper() or info.format
             with sf.SoundFile(tmp, "w", samplerate=s.out_rate, channels=s.out_channels,
                               subtype=subtype, format=out_format) as fout:
-                for piece in fin.blocks(blocksize=block, dtype="float32", always_2d=True):
+                buf = np.empty((block, fin.channels), dtype=np.float32)
+                while True:
+                    piece = fin.read(block, dtype="float32", always_2d=True, out=buf)
+                    if not len(piece):
+                        break
                     clipped += _write(fout, s.process(piece.T), subtype)
                 clipped += _write(fout, s.flush(), subtype)
             frames = fin.frames
