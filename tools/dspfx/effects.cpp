@@ -27,7 +27,8 @@ const std::vector<EffectInfo>& effectTable() {
         {"lowfreq", "Hz", 20, 20000, 250, "low/mid boundary"},
         {"highfreq", "Hz", 20, 20000, 4000, "mid/high boundary"},
         {"bands", "", 16, 1024, 128, "frequency resolution, a power of two"},
-        {"level", "dB", -40, 20, 0, "output level"}}},
+        {"level", "dB", -40, 20, 0, "output level"},
+        {"mode", "0/1", 0, 1, 1, "1: fast convolution, 0: direct form (same filter)"}}},
       {"geq", "resonant boosts at ten octave centres (31 Hz ... 16 kHz) over the dry signal",
        {{"g31", "dB", 0, 15, 0, "31 Hz boost"},   {"g62", "dB", 0, 15, 0, "62 Hz boost"},
         {"g125", "dB", 0, 15, 0, "125 Hz boost"}, {"g250", "dB", 0, 15, 0, "250 Hz boost"},
@@ -108,7 +109,12 @@ DspEffect* makeShelving(const EffectArg& a, const StreamFormat& f) {
     const double centre = (i + 0.5) * f.rate / 2.0 / n;
     gains[i] = static_cast<float>(centre < a["lowfreq"] ? a["low"] : centre < a["highfreq"] ? a["mid"] : a["high"]);
   }
-  return initShelvingEQ(f.frames, f.channels, f.rate, n, gains.data(), static_cast<float>(a["level"]));
+  DspEffect* e = initShelvingEQ(f.frames, f.channels, f.rate, n, gains.data(), static_cast<float>(a["level"]));
+  if (e && !setShelvingEQMode(e, static_cast<uint32_t>(a["mode"]))) {
+    termShelvingEQ(e);
+    return nullptr;
+  }
+  return e;
 }
 
 DspEffect* makeGeq(const EffectArg& a, const StreamFormat& f) {
