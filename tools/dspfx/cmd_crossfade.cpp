@@ -13,34 +13,51 @@ namespace {
 using Source = std::function<uint32_t(float* dst, uint32_t frames)>;
 using Sink = std::function<void(const float* frames, uint32_t count)>;
 
-// The cross-fader's gain for one stream, frame by frame: a fader object fed
-// full scale on that stream and silence on the other, so the mix itself can
-// stay in float at the sources' resolution.
+// The cross-fader's gain for one stream, frame by frame, so the mix itself
+// can stay in float at the sources' resolution: a fader fed a constant on
+// that stream and silence on the other gives the gain times the constant.
+// Full scale resolves the gain finely up to unity; a law that boosts the
+// middle saturates it, and a small constant then measures the boost.
 class FadeGain {
  public:
   FadeGain(bool streamA, uint32_t block, uint32_t rate, double seconds, const float* curve)
-      : fader_(initFader(block, 1, rate, 1.0f, 0.0f, 0.0f)), full_(block, 32767), silent_(block, 0), out_(block) {
-    if (!fader_) throw FileError("out of memory");
-    if (curve) setCrossFaderCurve(fader_, curve[0], curve[1], curve[2], curve[3]);
-    // The timeline can only schedule after its first frame.
-    setCrossFaderAction(fader_, 1.5f / static_cast<float>(rate), static_cast<float>(seconds), -1.0f);
-    if (!streamA) std::swap(a_, b_);
+      : fine_(make(block, rate, seconds, curve)), coarse_(make(block, rate, seconds, curve)), zero_(block, 0),
+        full_(block, kFine), small_(block, kCoarse), outFine_(block), outCoarse_(block), streamA_(streamA) {}
+  ~FadeGain() {
+    termFader(fine_);
+    termFader(coarse_);
   }
-  ~FadeGain() { termFader(fader_); }
   FadeGain(const FadeGain&) = delete;
   FadeGain& operator=(const FadeGain&) = delete;
 
   // n (at most the block) gains into dst.
   void next(float* dst, uint32_t n) {
-    doCrossFade(fader_, (*a_).data(), (*b_).data(), out_.data(), n * 2);
-    for (uint32_t i = 0; i < n; ++i) dst[i] = out_[i] / 32767.0f;
+    run(fine_, full_, outFine_, n);
+    run(coarse_, small_, outCoarse_, n);
+    for (uint32_t i = 0; i < n; ++i) {
+      dst[i] = outFine_[i] < kFine ? outFine_[i] / static_cast<float>(kFine) : outCoarse_[i] / static_cast<float>(kCoarse);
+    }
   }
 
  private:
-  DspEffect* fader_;
-  std::vector<int16_t> full_, silent_, out_;
-  std::vector<int16_t>* a_ = &full_;
-  std::vector<int16_t>* b_ = &silent_;
+  static constexpr int16_t kFine = 32767, kCoarse = 128;
+
+  static DspEffect* make(uint32_t block, uint32_t rate, double seconds, const float* curve) {
+    DspEffect* f = initFader(block, 1, rate, 1.0f, 0.0f, 0.0f);
+    if (!f) throw FileError("out of memory");
+    if (curve) setCrossFaderCurve(f, curve[0], curve[1], curve[2], curve[3]);
+    // The timeline can only schedule after its first frame.
+    setCrossFaderAction(f, 1.5f / static_cast<float>(rate), static_cast<float>(seconds), -1.0f);
+    return f;
+  }
+  void run(DspEffect* f, const std::vector<int16_t>& probe, std::vector<int16_t>& out, uint32_t n) {
+    doCrossFade(f, (streamA_ ? probe : zero_).data(), (streamA_ ? zero_ : probe).data(), out.data(), n * 2);
+  }
+
+  DspEffect* fine_;
+  DspEffect* coarse_;
+  std::vector<int16_t> zero_, full_, small_, outFine_, outCoarse_;
+  bool streamA_;
 };
 
 // a up to start, the mix over length frames with b's beginning, then the

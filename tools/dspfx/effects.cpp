@@ -146,7 +146,15 @@ void scheduleEffect(const EffectArg& a, DspEffect* e, const StreamFormat& f) {
   // An action must start after the current frame: the fade-in starts at the
   // first frame the timeline can still schedule.
   const float tick = 1.5f / static_cast<float>(f.rate);
-  if (a["in"] > 0) setFaderAction(e, 0, tick, static_cast<float>(a["in"]), 0.0f);
+  if (a["in"] > 0) {
+    setFaderAction(e, 0, tick, static_cast<float>(a["in"]), 0.0f);
+    // A finished ramp holds the level of its last frame, one step short of
+    // 0 dB; a flat stretch at 0 dB right after it sets unity gain.
+    const double flatEnd = a["in"] + 3.0 / f.rate;
+    if (flatEnd <= f.seconds - a["out"]) {
+      setFaderAction(e, 0, static_cast<float>(a["in"]), static_cast<float>(flatEnd), 0.0f);
+    }
+  }
   if (a["out"] > 0) {
     setFaderAction(e, 0, static_cast<float>(f.seconds - a["out"]), static_cast<float>(f.seconds), floorDb);
   }

@@ -83,7 +83,9 @@ bool cutShort(SNDFILE* sf, std::string& detail) {
   return false;
 }
 
-constexpr uint32_t kUnknownSize = 0xFFFFFFFFu;
+// The size a WAV stream announces when it cannot know its own: readers
+// take it as "read to the end".
+constexpr uint32_t kUnknownSize = 0x7FFFF000u;
 
 void put16(std::vector<uint8_t>& b, uint32_t v) {
   b.push_back(static_cast<uint8_t>(v));
@@ -284,7 +286,7 @@ SoundWriter::SoundWriter(const std::string& path, const AudioFormat& format, con
     // fix them: the largest values tell readers to read until the end.
     std::vector<uint8_t> hdr;
     for (char c : std::string("RIFF")) hdr.push_back(static_cast<uint8_t>(c));
-    put32(hdr, kUnknownSize);
+    put32(hdr, kUnknownSize + (isFloat ? 38 : 36));
     for (char c : std::string("WAVEfmt ")) hdr.push_back(static_cast<uint8_t>(c));
     put32(hdr, isFloat ? 18 : 16);
     put16(hdr, isFloat ? 3 : 1);
@@ -346,13 +348,12 @@ void SoundWriter::write(const float* in, uint32_t frames) {
         const double u2 = (noise_ >> 8) * (1.0 / 16777216.0);
         q += u1 - u2;
       }
+      // Only what lies beyond full scale counts as clipped; the top code
+      // standing in for +1.0, and dither noise at the limits, do not.
+      if (std::fabs(in[i]) > 1.0f) ++clipped_;
       double r = std::floor(q + 0.5);
-      if (r > top || r < bottom) {
-        ++clipped_;
-        r = r > top ? top : bottom;
-      } else if (std::isnan(r)) {
-        r = 0;
-      }
+      if (std::isnan(r)) r = 0;
+      r = std::clamp(r, bottom, top);
       // Left-aligned in 32 bits: libsndfile keeps the top bits exactly.
       ints_[i] = static_cast<int32_t>(static_cast<int64_t>(r) * (int64_t{1} << (32 - bits_)));
     }
