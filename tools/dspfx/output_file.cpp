@@ -93,26 +93,33 @@ OutputFile::OutputFile(std::string userPath) : user_(std::move(userPath)), targe
   if (user_ == "-") {
     stdout_ = true;
     struct stat st {};
-    regular_ = ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode) && ::lseek(STDOUT_FILENO, 0, SEEK_CUR) == 0;
+    const bool file = ::fstat(STDOUT_FILENO, &st) == 0 && S_ISREG(st.st_mode);
+    mode_ = file && ::lseek(STDOUT_FILENO, 0, SEEK_CUR) == 0 ? Mode::inPlace : Mode::stream;
     temp_ = "/dev/stdout";
     return;
   }
-  struct stat link {};
-  if (::lstat(user_.c_str(), &link) == 0) {
-    if (S_ISLNK(link.st_mode)) {
+  struct stat st {};
+  if (::stat(user_.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw FileError(user_ + ": is a directory");
+    // A pipe, a terminal or a device is written in place, never replaced;
+    // so is a file reached through the system's own links to open
+    // descriptors (/dev/stdout when the shell redirected it to a file).
+    if (!S_ISREG(st.st_mode) || user_.rfind("/dev/", 0) == 0 || user_.rfind("/proc/", 0) == 0) {
+      mode_ = S_ISREG(st.st_mode) ? Mode::inPlace : Mode::stream;
+      temp_ = user_;
+      return;
+    }
+    struct stat link {};
+    if (::lstat(user_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
       char resolved[PATH_MAX];
       if (!::realpath(user_.c_str(), resolved)) throw FileError(systemError(user_, "cannot follow the link"));
       target_ = resolved;
     }
-    struct stat st {};
-    if (::stat(target_.c_str(), &st) != 0) throw FileError(systemError(user_, "cannot reach the file"));
-    if (S_ISDIR(st.st_mode)) throw FileError(user_ + ": is a directory");
-    if (!S_ISREG(st.st_mode)) {
-      // A pipe, a terminal or a device: written in place, never replaced.
-      regular_ = false;
-      temp_ = target_;
-      return;
-    }
+  } else if (errno != ENOENT) {
+    throw FileError(systemError(user_, "cannot reach the file"));
+  } else {
+    struct stat link {};
+    if (::lstat(user_.c_str(), &link) == 0) throw FileError(user_ + ": is a link to a file that does not exist");
   }
   const size_t slash = target_.find_last_of('/');
   // Empty for a file in the root directory.
@@ -126,26 +133,25 @@ OutputFile::OutputFile(std::string userPath) : user_(std::move(userPath)), targe
   if (fd < 0) {
     const int err = errno;
     releaseSlot(slot_);
+    slot_ = -1;
     errno = err;
     throw FileError(systemError(user_, "cannot create the file"));
   }
   struct stat old {};
-  if (::stat(target_.c_str(), &old) == 0) {
-    if (::fchmod(fd, old.st_mode & 07777) != 0) {
-      // Not fatal: the file keeps the default permissions.
-    }
+  if (::stat(target_.c_str(), &old) == 0 && ::fchmod(fd, old.st_mode & 07777) != 0) {
+    // Not fatal: the file keeps the default permissions.
   }
   ::close(fd);
 }
 
 OutputFile::~OutputFile() {
-  if (regular_ && !stdout_ && !committed_) ::unlink(temp_.c_str());
+  if (mode_ == Mode::replace && !committed_) ::unlink(temp_.c_str());
   releaseSlot(slot_);
 }
 
 void OutputFile::commit() {
   if (committed_) return;
-  if (regular_ && !stdout_ && std::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (mode_ == Mode::replace && std::rename(temp_.c_str(), target_.c_str()) != 0) {
     throw FileError(systemError(user_, "cannot move the finished file into place"));
   }
   committed_ = true;

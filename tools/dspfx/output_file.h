@@ -7,7 +7,8 @@
 //    names is replaced the same way and the link stays;
 //  - anything else (a pipe, a terminal, a device) is written directly, as a
 //    stream, since renaming a file over it would destroy it;
-//  - "-" is standard output.
+//  - "-" is standard output, and /dev/stdout and its kin are written in
+//    place whatever they lead to.
 // SIGINT, SIGTERM, SIGHUP and SIGPIPE remove the temporary files of every
 // OutputFile still alive before the process dies of the signal.
 #include <string>
@@ -28,15 +29,16 @@ class OutputFile {
   const std::string& tempPath() const { return temp_; }
   // False for pipes, terminals and devices: the output must be written in
   // one pass from start to end.
-  bool seekable() const { return regular_; }
+  bool seekable() const { return mode_ != Mode::stream; }
   // Standard output ("-").
   bool isStdout() const { return stdout_; }
   // Renames the temporary file into place; throws FileError on failure.
   void commit();
 
  private:
+  enum class Mode { replace, inPlace, stream };
   std::string user_, target_, temp_;
-  bool regular_ = true;
+  Mode mode_ = Mode::replace;
   bool stdout_ = false;
   bool committed_ = false;
   int slot_ = -1;
