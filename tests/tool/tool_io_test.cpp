@@ -271,6 +271,11 @@ TEST_F(ToolIo, PipesAndClipping) {
   EXPECT_NE(r.out.find("frames:    22050"), std::string::npos) << r.out;
   const std::string said = slurp(path("clip.txt"));
   EXPECT_NE(said.find("standard output: clipped " + std::to_string(over) + " samples"), std::string::npos) << said << over;
+  // A fade-out on a pipe: the stream is held until its end is known.
+  ASSERT_EQ(run("process - " + path("faded.wav") + " fade:in=0.1,out=0.1 < " + in).code, 0);
+  const Sound faded = load(path("faded.wav"));
+  ASSERT_EQ(faded.frames(), 22050u);
+  EXPECT_EQ(faded.samples.back(), 0.0f);
   if (!haveSox()) GTEST_SKIP() << "sox is not installed";
   const Result s = run("process " + in + " - gain:db=-6.0206 | sox -t wav - -n stat");
   EXPECT_NE(s.err.find("Samples read: "), std::string::npos) << s.err;

@@ -16,7 +16,10 @@ int cmdProcess(Args args, const GlobalOptions& g) {
   for (size_t i = 2; i < args.size(); ++i) effects.push_back(parseEffect(args[i], effectTable()));
   if (sameFile(inPath, outPath)) throw UsageError(outPath + ": the output must not be the input file");
 
-  SoundReader reader(inPath);
+  // A fade-out is placed against the end, so a pipe's length must be known.
+  bool needLength = false;
+  for (const EffectArg& e : effects) needLength = needLength || (std::string(e.info->name) == "fade" && e["out"] > 0);
+  SoundReader reader(inPath, needLength);
   const Encoding encoding = outputEncoding(outPath, reader.encoding(), options);
   std::unique_ptr<SoundWriter> writer;
   ChainRunner runner({reader.format(), reader.frames(), reader.lengthKnown()}, g.blockFrames, effects,

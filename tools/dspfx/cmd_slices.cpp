@@ -70,8 +70,8 @@ int cmdSlices(Args args, const GlobalOptions& g) {
   if (!autoRise && (o.risePercent < 0 || o.risePercent > 100)) throw UsageError("--rise must lie in 0 ... 100 percent");
   if (o.minSeconds < 0 || o.minSeconds > 3600) throw UsageError("--min must lie in 0 ... 3600 seconds");
 
-  SoundReader r(args[0]);
-  if (!r.lengthKnown()) throw UsageError("slices reads its input more than once: give a file, not a pipe");
+  // Read up to three times: for the level, the slices and the split.
+  SoundReader r(args[0], true);
   const AudioFormat f = r.format();
   std::vector<float> block(size_t{g.blockFrames} * f.channels);
   std::vector<int16_t> mono;

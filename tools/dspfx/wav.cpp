@@ -120,17 +120,37 @@ uint32_t integerBits(const Encoding& e) {
 
 struct SoundReader::Handle {
   SNDFILE* sf = nullptr;
+  FILE* spool = nullptr;
   ~Handle() {
     if (sf) sf_close(sf);
+    if (spool) std::fclose(spool);
   }
 };
 
-SoundReader::SoundReader(const std::string& path) : path_(path), h_(new Handle) {
+SoundReader::SoundReader(const std::string& path, bool needLength) : path_(path), h_(new Handle) {
   SF_INFO info{};
   std::string name = path;
   if (path == "-") {
     name = "standard input";
-    h_->sf = sf_open_fd(STDIN_FILENO, SFM_READ, &info, 0);
+    int fd = STDIN_FILENO;
+    if (needLength && ::lseek(STDIN_FILENO, 0, SEEK_CUR) < 0) {
+      h_->spool = std::tmpfile();
+      if (!h_->spool) throw FileError(systemError("a temporary file", "cannot create"));
+      std::vector<char> buf(1 << 16);
+      for (ssize_t n; (n = ::read(STDIN_FILENO, buf.data(), buf.size())) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw FileError(systemError(name, "cannot read"));
+        if (std::fwrite(buf.data(), 1, static_cast<size_t>(n), h_->spool) != static_cast<size_t>(n)) {
+          throw FileError(systemError("a temporary file", "cannot write"));
+        }
+      }
+      std::fflush(h_->spool);
+      fd = fileno(h_->spool);
+      ::lseek(fd, 0, SEEK_SET);
+      // A stream's header cannot give its length; the copy's end does.
+      warned_ = true;
+    }
+    h_->sf = sf_open_fd(fd, SFM_READ, &info, 0);
   } else {
     const int fd = ::open(path.c_str(), O_RDONLY);
     if (fd < 0) throw FileError(systemError(path, "cannot open"));
@@ -152,7 +172,7 @@ SoundReader::SoundReader(const std::string& path) : path_(path), h_(new Handle) 
   lengthKnown_ = info.seekable != 0;
   frames_ = info.frames > 0 ? static_cast<uint64_t>(info.frames) : 0;
   std::string detail;
-  if (cutShort(h_->sf, detail)) {
+  if (!warned_ && cutShort(h_->sf, detail)) {
     std::fprintf(stderr, "dspfx: warning: %s: the file is cut short (%s); reading the %llu frames it holds\n",
                  name.c_str(), detail.c_str(), static_cast<unsigned long long>(frames_));
     warned_ = true;

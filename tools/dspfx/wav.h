@@ -28,8 +28,10 @@ uint32_t integerBits(const Encoding& e);
 
 class SoundReader {
  public:
-  // "-" reads standard input. Throws FileError naming path and the reason.
-  explicit SoundReader(const std::string& path);
+  // "-" reads standard input; with needLength a pipe is first copied to an
+  // anonymous temporary file, so its length is known and it can be read
+  // again. Throws FileError naming path and the reason.
+  explicit SoundReader(const std::string& path, bool needLength = false);
   ~SoundReader();
   SoundReader(const SoundReader&) = delete;
   SoundReader& operator=(const SoundReader&) = delete;
