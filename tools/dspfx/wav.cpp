@@ -359,7 +359,8 @@ void SoundWriter::write(const float* in, uint32_t frames) {
     const double top = scale - 1, bottom = -scale;
     for (size_t i = 0; i < n; ++i) {
       double q = static_cast<double>(in[i]) * scale;
-      if (dither_) {
+      // Digital silence stays silent: dither only where there is signal.
+      if (dither_ && in[i] != 0.0f) {
         // Triangular noise of +-1 LSB peak: the sum of two uniform values,
         // which makes the error independent of the signal.
         noise_ = noise_ * 1664525u + 1013904223u;
