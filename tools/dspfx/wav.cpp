@@ -233,6 +233,12 @@ Encoding outputEncoding(const std::string& outPath, const Encoding& input, const
     e.container = SF_FORMAT_OGG;
   } else if (outPath == "-" || e.container == 0) {
     e.container = SF_FORMAT_WAV;
+  } else {
+    const size_t slash = outPath.find_last_of('/'), dot = outPath.find_last_of('.');
+    const size_t base = slash == std::string::npos ? 0 : slash + 1;
+    if (dot != std::string::npos && dot > base) {
+      throw UsageError(outPath + ": unknown kind of file; the tool writes .wav, .flac, .aif, .aiff and .ogg");
+    }
   }
   if (e.container == SF_FORMAT_WAVEX) e.container = SF_FORMAT_WAV;
   if (e.container == SF_FORMAT_OGG) {
