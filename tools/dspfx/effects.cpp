@@ -7,8 +7,30 @@ namespace dspfx::tool {
 
 const float kGeqCentres[10] = {31.25f, 62.5f, 125, 250, 500, 1000, 2000, 4000, 8000, 16000};
 
+namespace {
+
+std::string checkEq(const EffectArg& a) {
+  const double bands = a["bands"];
+  if (bands != std::exp2(std::round(std::log2(bands)))) {
+    return "bands must be a power of two (16, 32, ... 1024), not " + std::to_string(static_cast<long>(bands));
+  }
+  if (a["lowfreq"] > a["highfreq"]) return "lowfreq must not lie above highfreq";
+  return "";
+}
+
+// The cross-parameter rules stay out of the table literal so an entry reads
+// as its parameters alone.
+std::vector<EffectInfo> withChecks(std::vector<EffectInfo> table) {
+  for (EffectInfo& e : table) {
+    if (std::string(e.name) == "eq") e.check = checkEq;
+  }
+  return table;
+}
+
+}  // namespace
+
 const std::vector<EffectInfo>& effectTable() {
-  static const std::vector<EffectInfo> table = {
+  static const std::vector<EffectInfo> table = withChecks({
       {"resample", "sample-rate conversion",
        {{"rate", "Hz", 1000, 384000, 48000, "output sample rate"},
         {"cubic", "0/1", 0, 1, 1, "1: four-point cubic interpolation, 0: linear"},
@@ -65,7 +87,7 @@ const std::vector<EffectInfo>& effectTable() {
         {"period", "s", 0, 60, 2, "seconds per sweep (0: no sweep)"},
         {"mix", "%", 0, 200, 50, "level of each voice"},
         {"dry", "%", 0, 200, 100, "level of the dry signal"}}},
-  };
+  });
   return table;
 }
 
