@@ -112,9 +112,8 @@ int cmdSpectrogram(Args args, const GlobalOptions& g) {
   const double seconds = static_cast<double>(reader.frames()) / format.rate;
   style.text.title = "Spectrogram of " + baseName(args[0]);
   char note[200];
-  std::snprintf(note, sizeof note, "%s, %u Hz, %s averaged by power; FFT %u, Hann window, hop %u",
-                channelsWord(format.channels).c_str(), format.rate, format.channels == 1 ? "one channel" : "channels",
-                shape.fftSize, shape.hop);
+  std::snprintf(note, sizeof note, "%s, %u Hz%s; FFT %u, Hann window, hop %u", channelsWord(format.channels).c_str(),
+                format.rate, format.channels == 1 ? "" : ", channels averaged by power", shape.fftSize, shape.hop);
   style.text.note = note;
   std::unique_ptr<SpectrogramPicture> picture;
   if (wantPng) picture = std::make_unique<SpectrogramPicture>(style, format.rate, shape.binCount, seconds);
@@ -153,6 +152,7 @@ int cmdSpectrogram(Args args, const GlobalOptions& g) {
       std::fprintf(table->file(), "\n");
     }
   }, &progress);
+  progress.finish();
 
   if (picture) savePicture(picture->render(), png);
   if (table) table->commit();
@@ -231,6 +231,7 @@ int cmdEnvelope(Args args, const GlobalOptions& g) {
       rowHasFrames = true;
     }
   }, &progress);
+  progress.finish();
 
   if (picture) savePicture(picture->render(), png);
   if (table) {

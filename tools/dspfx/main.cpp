@@ -81,11 +81,8 @@ int run(std::vector<std::string> args) {
   if (args.empty()) throw UsageError("no command given");
   const std::string cmd = args[0];
   args.erase(args.begin());
-  if (cmd == "--help" || cmd == "-h" || cmd == "help") {
-    args.erase(std::remove_if(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; }),
-               args.end());
-    return help(args);
-  }
+  if (cmd == "--help" || cmd == "-h") return help(args);
+  if (cmd == "help") return help(wantsHelp ? std::vector<std::string>{"help"} : args);
   if (cmd == "--version") {
     std::printf("dspfx %s\n", DSPFX_VERSION_STRING);
     return 0;
@@ -115,7 +112,8 @@ int main(int argc, char** argv) {
   try {
     return run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "dspfx: %s\n(try 'dspfx help')\n", e.what());
+    const bool pointsToHelp = std::strstr(e.what(), "dspfx help") != nullptr;
+    std::fprintf(stderr, pointsToHelp ? "dspfx: %s\n" : "dspfx: %s\n(try 'dspfx help')\n", e.what());
     return 2;
   } catch (const FileError& e) {
     std::fprintf(stderr, "dspfx: %s\n", e.what());

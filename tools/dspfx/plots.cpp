@@ -11,7 +11,6 @@ namespace {
 constexpr Rgb kBackground{255, 255, 255};
 constexpr Rgb kInk{33, 33, 33};
 constexpr Rgb kSoftInk{110, 110, 110};
-constexpr Rgb kGrid{225, 225, 225};
 constexpr double kLabelSize = 12, kTitleSize = 15, kNoteSize = 11.5;
 // Margins around the plot: labels and axis title left, tick labels and axis
 // title below, title and note above.
@@ -238,32 +237,40 @@ Canvas EnvelopePicture::render() const {
     c.fillRect(xs, plotY_, std::max(1.0, xe - xs), plotH_, Rgb{222, 232, 250});
     c.line(std::round(xs), plotY_, std::round(xs), plotY_ + plotH_, Rgb{40, 90, 200});
   }
-  // Horizontal grid with the level scale.
-  if (style_.db) {
-    const double step = niceStep(style_.rangeDb, std::max(2, plotH_ / 50));
-    for (double db = 0; db <= style_.rangeDb * (1 + 1e-9); db += step) {
-      const double y = std::round(plotY_ + plotH_ * db / style_.rangeDb);
-      c.line(plotX_, y, plotX_ + plotW_, y, kGrid);
-      c.text(plotX_ - 8, y + 4, tickLabel(-db, step), kInk, kLabelSize, Canvas::Align::right);
-    }
-  } else {
-    for (int q = 0; q <= 4; ++q) {
-      const double y = std::round(yOf(q / 4.0));
-      c.line(plotX_, y, plotX_ + plotW_, y, kGrid);
-      c.text(plotX_ - 8, y + 4, format(q * 25.0, "%.0f"), kInk, kLabelSize, Canvas::Align::right);
-    }
-  }
-  c.textUp(18, plotY_ + plotH_ / 2.0, style_.db ? "Level (dBFS)" : "Level (% of full scale)", kInk, kLabelSize);
-
+  // Fills first, then the grid over them (so it reads through), then the
+  // outlines on top, so no channel hides another's edge.
   const Rgb colours[2] = {{230, 120, 40}, {110, 60, 170}};
-  for (uint32_t ch = 0; ch < channels_; ++ch) {
-    cairo_t* cr = c.cr();
+  cairo_t* cr = c.cr();
+  auto trace = [&](uint32_t ch) {
     cairo_move_to(cr, plotX_, plotY_ + plotH_);
     for (int x = 0; x < plotW_; ++x) cairo_line_to(cr, plotX_ + x + 0.5, yOf(peaks_[ch][x]));
     cairo_line_to(cr, plotX_ + plotW_, plotY_ + plotH_);
     cairo_close_path(cr);
-    c.colour(colours[ch], channels_ == 2 ? 0.45 : 0.6);
-    cairo_fill_preserve(cr);
+  };
+  for (uint32_t ch = 0; ch < channels_; ++ch) {
+    trace(ch);
+    c.colour(colours[ch], channels_ == 2 ? 0.4 : 0.55);
+    cairo_fill(cr);
+  }
+  auto gridLine = [&](double y, const std::string& label) {
+    cairo_move_to(cr, plotX_, y + 0.5);
+    cairo_line_to(cr, plotX_ + plotW_, y + 0.5);
+    c.colour(kInk, 0.15);
+    cairo_set_line_width(cr, 1);
+    cairo_stroke(cr);
+    c.text(plotX_ - 8, y + 4, label, kInk, kLabelSize, Canvas::Align::right);
+  };
+  if (style_.db) {
+    const double step = niceStep(style_.rangeDb, std::max(2, plotH_ / 50));
+    for (double db = 0; db <= style_.rangeDb * (1 + 1e-9); db += step) {
+      gridLine(std::round(plotY_ + plotH_ * db / style_.rangeDb), tickLabel(-db, step));
+    }
+  } else {
+    for (int q = 0; q <= 4; ++q) gridLine(std::round(yOf(q / 4.0)), format(q * 25.0, "%.0f"));
+  }
+  c.textUp(18, plotY_ + plotH_ / 2.0, style_.db ? "Level (dBFS)" : "Level (% of full scale)", kInk, kLabelSize);
+  for (uint32_t ch = 0; ch < channels_; ++ch) {
+    trace(ch);
     c.colour(colours[ch]);
     cairo_set_line_width(cr, 1.2);
     cairo_stroke(cr);

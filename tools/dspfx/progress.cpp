@@ -30,8 +30,12 @@ Progress::Progress(std::string label, uint64_t total, bool quiet, double sampleR
       start_(std::chrono::steady_clock::now()),
       last_(start_) {}
 
-Progress::~Progress() {
+Progress::~Progress() { finish(); }
+
+void Progress::finish() {
   if (shown_) std::fprintf(stderr, "\r%*s\r", static_cast<int>(width_), "");
+  shown_ = false;
+  enabled_ = false;
 }
 
 std::string Progress::line(const std::string& label, uint64_t done, uint64_t total, double elapsed,

@@ -17,6 +17,8 @@ class Progress {
   Progress(const Progress&) = delete;
   Progress& operator=(const Progress&) = delete;
   void update(uint64_t done);
+  // Clears the line, so what the command prints next starts clean.
+  void finish();
 
   // The line for done of total after elapsed seconds (no carriage return).
   static std::string line(const std::string& label, uint64_t done, uint64_t total, double elapsed,
