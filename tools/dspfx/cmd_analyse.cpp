@@ -170,7 +170,7 @@ int cmdEnvelope(Args args, const GlobalOptions& g) {
   style.rangeDb = numberOption(args, "--range", 60, 10, 200, "dB");
   const double rowRate = numberOption(args, "--rate", 100, 0.01, 192000, "rows per second");
   style.width = static_cast<int>(numberOption(args, "--width", 1200, 320, 8000, "pixels", true));
-  style.height = static_cast<int>(numberOption(args, "--height", 400, 160, 8000, "pixels", true));
+  style.height = static_cast<int>(numberOption(args, "--height", 400, 200, 8000, "pixels", true));
   if (args.size() != 1) throw UsageError("envelope takes one input file (see: dspfx help envelope)");
 
   WavReader reader(args[0], g.blockFrames);

@@ -118,7 +118,7 @@ const std::vector<CommandHelp>& commandHelp() {
        "  --range DB       with --db, the picture shows 0 down to -DB dBFS, 10 ... 200\n"
        "                   (default 60)\n"
        "  --width PIXELS   picture width, 320 ... 8000 (default 1200)\n"
-       "  --height PIXELS  picture height, 160 ... 8000 (default 400)\n"
+       "  --height PIXELS  picture height, 200 ... 8000 (default 400)\n"
        "Without --png or --csv it prints the envelope's peak per channel.\n"
        "\n"
        "Examples:\n"

@@ -42,9 +42,24 @@ std::string tickLabel(double v, double step) {
   return format(v, decimalsFor(step));
 }
 
-void drawHeading(const Canvas& c, const PictureText& t) {
-  c.text(kLeft, 22, t.title, kInk, kTitleSize, Canvas::Align::left, true);
-  if (!t.note.empty()) c.text(kLeft, 40, t.note, kSoftInk, kNoteSize);
+// Text cut at a word to fit the width, marked with an ellipsis when cut.
+std::string fitted(const Canvas& c, const std::string& s, double width, double size, bool bold) {
+  if (c.textWidth(s, size, bold) <= width) return s;
+  std::string cut = s;
+  while (!cut.empty()) {
+    const size_t space = cut.find_last_of(' ');
+    cut.resize(space == std::string::npos ? 0 : space);
+    while (!cut.empty() && (cut.back() == ',' || cut.back() == ';')) cut.pop_back();
+    if (c.textWidth(cut + "\u2026", size, bold) <= width) return cut + "\u2026";
+  }
+  return "";
+}
+
+// Title and note end where the plot does, clear of the colour bar's label.
+void drawHeading(const Canvas& c, const PictureText& t, double right) {
+  const double width = right - kLeft;
+  c.text(kLeft, 22, fitted(c, t.title, width, kTitleSize, true), kInk, kTitleSize, Canvas::Align::left, true);
+  if (!t.note.empty()) c.text(kLeft, 40, fitted(c, t.note, width, kNoteSize, false), kSoftInk, kNoteSize);
 }
 
 void drawTimeAxis(const Canvas& c, int x0, int w, int yBase, double seconds) {
@@ -129,7 +144,7 @@ double SpectrogramPicture::yOfFreq(double hz) const {
 
 Canvas SpectrogramPicture::render() const {
   Canvas c(style_.width, style_.height, kBackground);
-  drawHeading(c, style_.text);
+  drawHeading(c, style_.text, plotX_ + plotW_);
 
   // The cells go through the colour ramp into a pixel surface painted as is.
   cairo_surface_t* cells = cairo_image_surface_create(CAIRO_FORMAT_RGB24, plotW_, plotH_);
@@ -161,11 +176,14 @@ Canvas SpectrogramPicture::render() const {
   std::string freqTitle;
   if (style_.logFreq) {
     freqTitle = "Frequency (Hz)";
+    // 2 and 5 are labelled only where a decade has room for three labels.
+    const double decadePixels = plotH_ / std::log10(style_.maxFreq / style_.minFreq);
     for (double decade = 1; decade <= style_.maxFreq; decade *= 10) {
       for (double m : {1.0, 2.0, 5.0}) {
         const double hz = m * decade;
         if (hz < style_.minFreq * (1 - 1e-9) || hz > style_.maxFreq * (1 + 1e-9)) continue;
-        freqTick(hz, hz >= 1000 ? format(hz / 1000, "%gk") : format(hz, "%g"));
+        const bool labelled = m == 1.0 || decadePixels >= 60;
+        freqTick(hz, !labelled ? "" : hz >= 1000 ? format(hz / 1000, "%gk") : format(hz, "%g"));
       }
     }
   } else {
@@ -229,7 +247,7 @@ double EnvelopePicture::yOf(double level) const {
 
 Canvas EnvelopePicture::render() const {
   Canvas c(style_.width, style_.height, kBackground);
-  drawHeading(c, style_.text);
+  drawHeading(c, style_.text, plotX_ + plotW_ - (channels_ == 2 ? 120 : 0));
   const double seconds = frames_ / rate_;
   auto xOf = [&](double t) { return plotX_ + plotW_ * t / seconds; };
   for (size_t k = 0; k < sliceStarts_.size(); ++k) {
