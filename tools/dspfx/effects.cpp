@@ -7,8 +7,30 @@ namespace dspfx::tool {
 
 const float kGeqCentres[10] = {31.25f, 62.5f, 125, 250, 500, 1000, 2000, 4000, 8000, 16000};
 
+namespace {
+
+std::string checkEq(const EffectArg& a) {
+  const double bands = a["bands"];
+  if (bands != std::exp2(std::round(std::log2(bands)))) {
+    return "bands must be a power of two (16, 32, ... 1024), not " + std::to_string(static_cast<long>(bands));
+  }
+  if (a["lowfreq"] > a["highfreq"]) return "lowfreq must not lie above highfreq";
+  return "";
+}
+
+// The cross-parameter rules stay out of the table literal so an entry reads
+// as its parameters alone.
+std::vector<EffectInfo> withChecks(std::vector<EffectInfo> table) {
+  for (EffectInfo& e : table) {
+    if (std::string(e.name) == "eq") e.check = checkEq;
+  }
+  return table;
+}
+
+}  // namespace
+
 const std::vector<EffectInfo>& effectTable() {
-  static const std::vector<EffectInfo> table = {
+  static const std::vector<EffectInfo> table = withChecks({
       {"resample", "sample-rate conversion",
        {{"rate", "Hz", 1000, 384000, 48000, "output sample rate"},
         {"cubic", "0/1", 0, 1, 1, "1: four-point cubic interpolation, 0: linear"},
@@ -77,7 +99,7 @@ const std::vector<EffectInfo>& effectTable() {
       {"channels", "mono to stereo (copies the channel) or to mono (averages the channels)",
        {{"count", "", 1, 2, 2, "channels out: 1 or 2"}}},
       {"reverse", "play the stream backwards (reads it all first)", {}},
-  };
+  });
   return table;
 }
 
