@@ -96,7 +96,7 @@ Table& table() {
     for (size_t k = 0; k < plugins.size(); ++k) {
       const PluginInfo& info = plugins[k];
       Strings& s = t.strings[k];
-      s.label = info.label();
+      s.label = info.ladspaLabel();
       s.name = info.name();
       for (const ControlPort& c : info.controls) {
         const tool::ParamInfo& p = *c.param;
@@ -113,7 +113,9 @@ Table& table() {
       if (info.latencyPort) {
         s.portNames.push_back("latency");
         s.portDescriptors.push_back(LADSPA_PORT_OUTPUT | LADSPA_PORT_CONTROL);
-        s.hints.push_back({0, 0, 0});
+        // A default lets hosts that ask a value for every control port (sox)
+        // run the plugin without one for this output.
+        s.hints.push_back({LADSPA_HINT_DEFAULT_0, 0, 0});
       }
       for (uint32_t port = info.audioInIndex(); port < info.portCount(); ++port) {
         s.portNames.push_back(info.audioSymbol(port));

@@ -80,6 +80,10 @@ const std::vector<PluginInfo>& pluginTable() {
 
 std::string PluginInfo::label() const { return std::string(effect->name) + (channels == 1 ? "-mono" : ""); }
 
+std::string PluginInfo::ladspaLabel() const {
+  return std::string("dspfx_") + effect->name + (channels == 1 ? "_mono" : "");
+}
+
 std::string PluginInfo::uri() const { return "urn:dspfx:lv2:" + label(); }
 
 std::string PluginInfo::name() const {

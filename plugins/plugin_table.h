@@ -30,7 +30,10 @@ struct PluginInfo {
   bool latencyPort;                // linear-phase designs delay their output
 
   std::string uri() const;         // urn:dspfx:lv2:<effect>[-mono]
-  std::string label() const;       // <effect>[-mono], also the LADSPA label
+  std::string label() const;       // <effect>[-mono]
+  // dspfx_<effect>[_mono]: hosts such as sox read the label among their own
+  // effect names, several of which (lowpass, chorus, fade) are ours too.
+  std::string ladspaLabel() const;
   std::string name() const;        // what a host lists
   unsigned long ladspaId() const;
 
