@@ -144,9 +144,14 @@ void EffectInstance::activate() {
   position_ = 0;
 }
 
+bool EffectInstance::shapes(uint32_t i) const {
+  if (info_.controls[i].live == Live::no) return true;
+  return worker_ && setterOf(info_.effect->name, info_.controls[i].param->name) == kGainLevel;
+}
+
 bool EffectInstance::wantsRebuild() const {
   for (uint32_t i = 0; i < info_.controls.size(); ++i) {
-    if (info_.controls[i].live == Live::yes) continue;
+    if (!shapes(i)) continue;
     const float made = current_ ? current_->values[i] : applied_[i];
     if (controlValue(i) != made) return true;
   }
@@ -165,6 +170,10 @@ void EffectInstance::install(BuiltEffect* fresh) {
     fadeDone_ = 0;
   }
   current_.reset(fresh);
+  // A cross-fade to a gain object is the ramp to its level.
+  const int ramp = isEffect(info_, "fade") ? findControl(info_, "ramp") : -1;
+  const double seconds = ramp >= 0 && fresh ? fresh->values[ramp] : 0.02;
+  fadeFrames_ = std::max<uint32_t>(1, static_cast<uint32_t>(rate_ * seconds));
   if (fresh) {
     applied_ = fresh->values;
   } else {
@@ -185,7 +194,7 @@ void EffectInstance::applyLiveControls() {
   DspEffect* e = current_->effect;
   bool shift = false;
   for (uint32_t i = 0; i < info_.controls.size(); ++i) {
-    if (info_.controls[i].live == Live::no) continue;
+    if (shapes(i)) continue;
     const float v = controlValue(i);
     if (v == applied_[i]) continue;
     applied_[i] = v;
@@ -245,7 +254,7 @@ void EffectInstance::run(uint32_t frames) {
   }
   // A new object replaces the old one over about 20 ms: it starts with empty
   // filter state and delay lines, which would otherwise be heard.
-  const uint32_t fadeFrames = std::max<uint32_t>(1, static_cast<uint32_t>(rate_ * 0.02));
+  const uint32_t fadeFrames = fadeFrames_;
   for (uint32_t offset = 0; offset < frames;) {
     const uint32_t n = std::min(capacity_, frames - offset);
     if (fading_) process(fading_.get(), in, offset, n, fadeScratch_);

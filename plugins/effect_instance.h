@@ -31,6 +31,11 @@ class EffectInstance {
   EffectInstance& operator=(const EffectInstance&) = delete;
 
   const PluginInfo& info() const { return info_; }
+  // With a worker, the gain plugin moves to a new level by cross-fading to
+  // a new object over the ramp time: the library's own ramps take list nodes
+  // from the heap when scheduled. Without one, they are scheduled in run().
+  void useWorker(bool worker) { worker_ = worker; }
+  bool fading() const { return fading_ != nullptr; }
   void connect(uint32_t port, float* data);
   // Makes the object from the control values now on the ports (defaults for
   // ports not yet connected).
@@ -40,6 +45,7 @@ class EffectInstance {
   // For hosts with a worker thread: true when a control that shapes the
   // object differs from what the current one was made with.
   bool wantsRebuild() const;
+  bool shapes(uint32_t control) const;
   // The current control values, for handing to make() elsewhere.
   void snapshot(float* values) const;
   // Off the audio thread: a new object for these values (null when the
@@ -70,6 +76,8 @@ class EffectInstance {
   std::unique_ptr<BuiltEffect> fading_;
   BuiltEffect* retired_ = nullptr;
   uint32_t fadeDone_ = 0;
+  uint32_t fadeFrames_ = 1;
+  bool worker_ = false;
   uint64_t position_ = 0;          // frames since the current object was made
   std::vector<float> scratch_, fadeScratch_;
 };

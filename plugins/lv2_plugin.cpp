@@ -81,6 +81,7 @@ LV2_Handle instantiate(const LV2_Descriptor* d, double rate, const char*, const 
   for (const LV2_Feature* const* f = features; f && *f; ++f) {
     if (std::strcmp((*f)->URI, LV2_WORKER__schedule) == 0) p->schedule = static_cast<LV2_Worker_Schedule*>((*f)->data);
   }
+  p->instance.useWorker(p->schedule != nullptr);
   return p;
 }
 
@@ -110,7 +111,9 @@ void run(LV2_Handle h, uint32_t frames) {
   if (p->unsent && sendRetired(p, p->unsent)) p->unsent = nullptr;
   if (!p->unsent) p->unsent = p->instance.takeRetired();
   if (p->unsent && sendRetired(p, p->unsent)) p->unsent = nullptr;
-  if (!p->building && p->instance.wantsRebuild()) {
+  // One change at a time: a change made during a cross-fade waits for its
+  // end, so the output never jumps from a half-faded object to a new one.
+  if (!p->building && !p->instance.fading() && p->instance.wantsRebuild()) {
     auto* m = reinterpret_cast<WorkMessage*>(p->message.data());
     m->kind = WorkMessage::kBuild;
     m->retired = nullptr;
