@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "core/dsp_object.h"
+#include "core/handle_registry.h"
+#include "dspfx/dspfx.h"
 
 namespace dspfx {
 
@@ -24,6 +26,9 @@ enum EffectTypeId : int32_t {
 // outFrames) and the block format on the way in and out.
 class EffectBase : public DspObject {
  public:
+  using Handle = ::DspEffect;
+  static constexpr HandleKind kHandleKind = HandleKind::kEffect;
+
   EffectBase() = default;
   ~EffectBase() override;
 
