@@ -13,7 +13,7 @@ import numpy as np
 
 from . import _lib
 from ._lib import lib
-from ._table import BY_NAME, FAMILIES
+from ._table import BY_NAME, FAMILIES, TOOL_ONLY
 
 BLOCK = 4096
 _UINT32_MAX = 0xFFFFFFFF
@@ -153,14 +153,28 @@ class Hqups(Effect):
 class EQ(Effect):
     family = "eq"
 
+    def check(self):
+        """The rules between parameters: ValueError when one is broken."""
+        a = self._values
+        if a["bands"] != 2.0 ** round(math.log2(a["bands"])):
+            self._refuse(f"bands must be a power of two (16, 32, ... 1024), not {int(a['bands'])}")
+        if a["lowfreq"] > a["highfreq"]:
+            self._refuse("lowfreq must not lie above highfreq")
+
     def _make(self, f):
+        self.check()
         a = self._values
         n = _power_of_two_at_least(a["bands"])
         gains = np.empty(n, dtype=np.float32)
         for i in range(n):
             centre = (i + 0.5) * f.rate / 2.0 / n
             gains[i] = a["low"] if centre < a["lowfreq"] else a["mid"] if centre < a["highfreq"] else a["high"]
-        return lib.initShelvingEQ(f.frames, f.channels, f.rate, n, gains.ctypes.data, a["level"])
+        e = lib.initShelvingEQ(f.frames, f.channels, f.rate, n, gains.ctypes.data, a["level"])
+        if e and int(a["mode"]) != 0:
+            if not _lib.has("setShelvingEQMode") or not lib.setShelvingEQMode(e, int(a["mode"])):
+                _lib._TERM["ShelvingEQ"](e)
+                self._refuse("this library build has no fast-convolution mode (mode=0 runs the direct form)")
+        return e
 
 
 GEQ_CENTRES = (31.25, 62.5, 125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0, 16000.0)
@@ -230,8 +244,14 @@ class Fade(Effect):
         # An action must start after the current frame: the fade-in starts at
         # the first frame the timeline can still schedule.
         tick = _f32(np.float32(1.5) / np.float32(f.rate))
+        seconds = f.seconds if f.seconds is not None else 1e9
         if a["in"] > 0:
             lib.setFaderAction(handle, 0, tick, a["in"], 0.0)
+            # A finished ramp holds the level of its last frame, one step
+            # short of 0 dB; a flat stretch at 0 dB right after it sets unity.
+            flat_end = a["in"] + 3.0 / f.rate
+            if flat_end <= seconds - a["out"]:
+                lib.setFaderAction(handle, 0, a["in"], flat_end, 0.0)
         if a["out"] > 0:
             lib.setFaderAction(handle, 0, f.seconds - a["out"], f.seconds, floor_db)
 
@@ -273,13 +293,15 @@ _TERM_OF = {"resample": "Resampler", "hqups": "Hqups", "eq": "ShelvingEQ", "geq"
 
 EFFECTS = {cls.family: cls for cls in (Resample, Hqups, EQ, GraphicEQ, Lowpass, Highpass, Fade, Stretch,
                                         Pitch, Chorus)}
-assert set(EFFECTS) == {f.name for f in FAMILIES}, "every family of the table has a class"
+assert set(EFFECTS) == {f.name for f in FAMILIES} - set(TOOL_ONLY), "every library family has a class"
 
 
 def parse_effect(text):
     """An effect from the tool's syntax: name or name:key=value,key=value."""
     name, _, rest = text.strip().partition(":")
     cls = EFFECTS.get(name)
+    if name in TOOL_ONLY:
+        raise ValueError(f"{name} is a step of the dspfx tool itself, with no library effect behind it")
     if cls is None:
         raise ValueError(f"unknown effect {name!r} (known: {', '.join(EFFECTS)})")
     params = {}
