@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets.
-.PHONY: all deps demo python test test-asan test-tsan test-portable fuzz fuzz-smoke soak test-valgrind bench bench-report compare-sox clean
+.PHONY: all deps demo python bench-python test test-asan test-tsan test-portable fuzz fuzz-smoke soak test-valgrind bench bench-report compare-sox clean
 .PHONY: test-m32 build-mingw-i686 test-mingw-x86_64
 
 all: test
@@ -102,10 +102,18 @@ compare-sox:
 	cmake --build --preset bench
 	bash scripts/compare-sox.sh
 
-# docs/benchmarks.md from a fresh run of both.
+# docs/benchmarks.md from a fresh run of both, and the Python section.
 bench-report: bench
 	bash scripts/compare-sox.sh
 	python3 scripts/bench-report.py build/bench/bench.json build/bench/compare-sox docs/benchmarks.md
+	$(PYTHON) python/bench/bench_python.py build/bench docs/benchmarks.md
+
+# The Python package's section of docs/benchmarks.md alone (about two
+# minutes): its overhead over the library per family, threads, batch.
+bench-python: deps
+	cmake --preset bench
+	cmake --build --preset bench --target dspfx dspfx_static dspfx_effect_table
+	$(PYTHON) python/bench/bench_python.py build/bench docs/benchmarks.md
 
 clean:
 	rm -rf build

@@ -205,9 +205,10 @@ def run_batch(tasks, jobs=None, scheduler=None, progress=True, stream=None, clus
 
 
 def format_report(report):
+    clipped = sum(r.get("clipped", 0) for r in report["done"])
     lines = [f"{len(report['done'])} files done, {len(report['failed'])} failed; "
              f"{report['audio_seconds']:.1f} s of audio in {report['wall_seconds']:.2f} s "
-             f"({report['realtime']:.1f}x real time)"]
+             f"({report['realtime']:.1f}x real time)" + (f"; {clipped} samples clipped" if clipped else "")]
     for r in sorted(report["failed"], key=lambda r: r["src"]):
         lines.append(f"  failed: {r['src']}: {r['error']}")
     return "\n".join(lines)

@@ -8,6 +8,7 @@ import dspfx
 from dspfx import _lib
 from conftest import noise
 
+FAMILY = re.compile(r"^(\w+): (.*)$")
 LINE = re.compile(r"^  (\S+)\s+(.*?)\s+(\S+) \.\.\. (\S+)\s+default (\S+)\s+(.*)$")
 
 
@@ -18,8 +19,9 @@ def test_parameter_table_is_the_tools(tool):
         if not line.strip():
             continue
         if not line.startswith(" "):
-            name, _, summary = line.partition(": ")
-            current = families[name] = (summary, [])
+            m = FAMILY.match(line)
+            if m:  # anything else is an introduction
+                current = families[m.group(1)] = (m.group(2), [])
             continue
         m = LINE.match(line)
         assert m, f"unparsed help line: {line!r}"
