@@ -286,6 +286,45 @@ class Chorus(Effect):
                               a["period"], a["mix"], a["dry"])
 
 
+class ToolStep(Effect):
+    """A step the dspfx tool runs itself, with no library object: it runs in
+    a :class:`~dspfx.Pipeline` (and so in process_file and batch), not in a
+    Chain."""
+
+    def __call__(self, audio, sample_rate, block=BLOCK):
+        from .pipeline import Pipeline
+        return Pipeline([self], block=block)(audio, sample_rate)
+
+    def process(self, block, sample_rate, total_frames=None):
+        raise TypeError(f"{self.family} runs over a whole stream: use dspfx.Pipeline")
+
+    def _make(self, f):
+        raise TypeError(f"{self.family} has no library object: use dspfx.Pipeline")
+
+
+class Gain(ToolStep):
+    family = "gain"
+
+
+class Norm(ToolStep):
+    family = "norm"
+
+
+class Trim(ToolStep):
+    family = "trim"
+
+
+class Channels(ToolStep):
+    family = "channels"
+
+
+class Reverse(ToolStep):
+    family = "reverse"
+
+
+TOOL_STEPS = {cls.family: cls for cls in (Gain, Norm, Trim, Channels, Reverse)}
+assert set(TOOL_STEPS) == set(TOOL_ONLY)
+
 # Which term call frees an object of each family that never reached a chain.
 _TERM_OF = {"resample": "Resampler", "hqups": "Hqups", "eq": "ShelvingEQ", "geq": "GraphicEQ",
             "lowpass": "IirFilter", "highpass": "IirFilter", "fade": "Fader", "stretch": "Stretch",
@@ -299,11 +338,9 @@ assert set(EFFECTS) == {f.name for f in FAMILIES} - set(TOOL_ONLY), "every libra
 def parse_effect(text):
     """An effect from the tool's syntax: name or name:key=value,key=value."""
     name, _, rest = text.strip().partition(":")
-    cls = EFFECTS.get(name)
-    if name in TOOL_ONLY:
-        raise ValueError(f"{name} is a step of the dspfx tool itself, with no library effect behind it")
+    cls = EFFECTS.get(name) or TOOL_STEPS.get(name)
     if cls is None:
-        raise ValueError(f"unknown effect {name!r} (known: {', '.join(EFFECTS)})")
+        raise ValueError(f"unknown effect {name!r} (known: {', '.join(list(EFFECTS) + list(TOOL_STEPS))})")
     params = {}
     for item in rest.split(","):
         if not item:
@@ -491,6 +528,8 @@ class Chain:
         for e in self.effects:
             if not isinstance(e, Effect):
                 raise TypeError(f"a chain holds dspfx effects, not {type(e).__name__}")
+            if isinstance(e, ToolStep):
+                raise TypeError(f"{e.family} has no library object and cannot join a chain: use dspfx.Pipeline")
         self._stream = None
 
     @classmethod

@@ -12,7 +12,7 @@ import math
 
 import numpy as np
 
-from .effects import BLOCK, Chain, Effect, Fade, Stream, parse_effect
+from .effects import BLOCK, Chain, Effect, Fade, Stream, ToolStep, parse_effect
 
 _CLICK_AT, _CLICK_LENGTH = 1024, 1024 + 16384
 
@@ -135,6 +135,71 @@ class _FadeEdges:
         return []
 
 
+_SPOOL_BLOCK = 16384
+
+
+class _Basic:
+    """The tool's own steps on float frames."""
+
+    def __init__(self, effect, rate, channels, frames):
+        self.kind, self.channels = effect.family, channels
+        self.out_rate, self.out_channels, self.limit = rate, channels, frames
+        if self.kind == "gain":
+            self.factor = np.float32(10.0 ** (effect.db / 20))
+        elif self.kind == "norm":
+            self.target, self.peak, self.held = 10.0 ** (effect.level / 20), 0.0, []
+        elif self.kind == "reverse":
+            self.held = []
+        elif self.kind == "trim":
+            self.first = _llround(effect.start * rate)
+            length = _llround(effect.length * rate)
+            self.end = self.first + length if length else None
+            self.pos = 0
+            if frames is not None:
+                if self.first >= frames > 0:
+                    raise ValueError(f"trim: start={effect.start:g} s is past the end of the stream")
+                end = frames if self.end is None else min(frames, self.end)
+                self.limit = end - min(frames, self.first)
+        elif self.kind == "channels":
+            self.out_channels = int(effect.count)
+            if self.out_channels == 2 and channels > 2:
+                raise ValueError(f"channels: {channels} channels have no one way to become stereo")
+
+    def put(self, x):
+        k = self.kind
+        if k == "gain":
+            return [x * self.factor]
+        if k == "norm":
+            if x.size:
+                self.peak = max(self.peak, float(np.abs(x.astype(np.float64)).max()))
+            self.held.append(x.copy())  # the caller may reuse its buffer
+            return []
+        if k == "reverse":
+            self.held.append(x.copy())
+            return []
+        if k == "trim":
+            n = x.shape[1]
+            lo = max(self.pos, self.first)
+            hi = self.pos + n if self.end is None else min(self.pos + n, self.end)
+            self.pos += n
+            return [x[:, lo - (self.pos - n):hi - (self.pos - n)]] if hi > lo else []
+        if self.out_channels == 1:
+            return [(x.astype(np.float64).sum(axis=0) / x.shape[0]).astype(np.float32)[np.newaxis, :]]
+        return [np.repeat(x, 2, axis=0) if x.shape[0] == 1 else x]
+
+    def finish(self):
+        if self.kind not in ("norm", "reverse"):
+            return []
+        whole = np.concatenate(self.held, axis=1) if self.held else np.zeros((self.channels, 0), np.float32)
+        self.held = []
+        if self.kind == "norm":
+            # Silence stays silence rather than becoming an infinite gain.
+            factor = np.float32(self.target / self.peak if self.peak > 0 else 1.0)
+            return [whole[:, a:a + _SPOOL_BLOCK] * factor for a in range(0, whole.shape[1], _SPOOL_BLOCK)]
+        n = whole.shape[1]
+        return [whole[:, max(end - _SPOOL_BLOCK, 0):end][:, ::-1] for end in range(n, 0, -_SPOOL_BLOCK)]
+
+
 class Pipeline:
     """Effects over a whole stream as ``dspfx process`` runs them: output
     aligned with the input and of its ideal length, equal to the tool's.
@@ -171,6 +236,11 @@ class _Run:
         self.steps = []
         try:
             for e in effects:
+                if isinstance(e, ToolStep):
+                    step = _Basic(e, rate, channels, frames)
+                    self.steps.append(step)
+                    rate, channels, frames = step.out_rate, step.out_channels, step.limit
+                    continue
                 if isinstance(e, Fade) and e.out > 0 and frames is None:
                     raise ValueError("fade: out= needs the length of the stream (total_frames)")
                 step = _Step(e, rate, channels, frames, block)
@@ -209,3 +279,4 @@ class _Run:
         for s in self.steps:
             if isinstance(s, _Step):
                 s.close()
+        self.steps = []

@@ -16,6 +16,8 @@ SPECS = [
     "stretch:ratio=1.7", "stretch:ratio=0.6,grain=0.03", "pitch:cents=-350,semitones=2", "chorus:voices=4,mix=40",
     "resample:rate=32000 pitch:cents=700 eq:high=-12,mode=0 fade:in=0.2,out=0.2",
     "stretch:ratio=1.3 resample:rate=22050 chorus",
+    "gain:db=-4.5 trim:start=0.25,length=0.5 pitch:cents=100", "norm:level=-1 reverse eq:low=-6",
+    "channels:count=1 lowpass:freq=5000 channels:count=2",
 ]
 
 
@@ -44,3 +46,6 @@ def test_same_output_as_dspfx_process(tool, inputs, spec, channels):
     diff = np.flatnonzero((a != b).any(axis=1))
     assert diff.size == 0, (f"{spec}: {diff.size} of {a.shape[0]} frames differ, first at {diff[0]}: "
                             f"tool {a[diff[0]]}, package {b[diff[0]]}")
+    # The same pipeline on an array in memory.
+    x, rate = dspfx.read(files[channels])
+    assert np.array_equal(dspfx.encode(dspfx.Pipeline(spec)(x, rate), "PCM_16")[0], b)
