@@ -17,7 +17,7 @@ import traceback
 import uuid
 from concurrent.futures import ThreadPoolExecutor, as_completed
 
-from .effects import BLOCK, Chain, parse_effect
+from .effects import BLOCK, parse_effect
 from .io import PART_TAG, process_file
 
 
@@ -31,15 +31,15 @@ def run_task(task, tag):
     start, cpu = time.perf_counter(), time.thread_time()
     result = {"src": task["src"], "dst": task["dst"], "ok": False, "error": None, "seconds": 0.0}
     try:
-        chain = Chain.parse(task["effects"])
+        effects = [parse_effect(e) for e in task["effects"]]
         for key, value in task.get("overrides", {}).items():
             family, _, param = key.partition(".")
-            target = next((e for e in chain.effects if e.family == family), None)
+            target = next((e for e in effects if e.family == family), None)
             if target is None:
                 raise ValueError(f"{key}: the chain has no {family} effect")
             setattr(target, param, value)
         os.makedirs(os.path.dirname(os.path.abspath(task["dst"])), exist_ok=True)
-        seconds, clipped = process_file(task["src"], task["dst"], chain, block=task.get("block", BLOCK),
+        seconds, clipped = process_file(task["src"], task["dst"], effects, block=task.get("block", BLOCK),
                                   subtype=task.get("subtype"), part_tag=tag)
         result.update(ok=True, seconds=seconds, clipped=clipped)
     except Exception as e:  # a bad file is reported, not fatal
