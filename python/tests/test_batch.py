@@ -4,7 +4,6 @@ import signal
 import threading
 import time
 
-import numpy as np
 import pytest
 import soundfile as sf
 
