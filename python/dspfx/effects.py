@@ -407,7 +407,6 @@ class Stream:
             self.close()
             raise
         self._in = np.zeros(self.block * channels, dtype=np.float32)
-        self._in_frames = self._in.reshape(self.block, channels)
         self._fill = 0
         # Room for the largest block any effect may produce, with margin for
         # the rounding of length-changing effects.
@@ -471,11 +470,18 @@ class Stream:
         finally:
             self._busy.release()
 
+    def _put(self, at, x):
+        # One strided write per channel: numpy copies a whole transposed
+        # block several times slower.
+        ch = self.channels
+        for c in range(ch):
+            self._in[at * ch + c:(at + x.shape[1]) * ch:ch] = x[c]
+
     def _process(self, x):
         B, n, pos, pieces = self.block, x.shape[1], 0, []
         if self._fill:
             take = min(B - self._fill, n)
-            np.copyto(self._in_frames[self._fill:self._fill + take].T, x[:, :take])
+            self._put(self._fill, x[:, :take])
             self._fill += take
             pos = take
             if self._fill == B:
@@ -489,11 +495,11 @@ class Stream:
             if direct:
                 pieces.append(self._run(B, x.ctypes.data + pos * step))
             else:
-                np.copyto(self._in_frames.T, x[:, pos:pos + B])
+                self._put(0, x[:, pos:pos + B])
                 pieces.append(self._run(B))
             pos += B
         if pos < n:
-            np.copyto(self._in_frames[:n - pos].T, x[:, pos:])
+            self._put(0, x[:, pos:])
             self._fill = n - pos
         if len(pieces) == 1:
             return pieces[0]
