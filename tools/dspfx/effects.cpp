@@ -7,8 +7,30 @@ namespace dspfx::tool {
 
 const float kGeqCentres[10] = {31.25f, 62.5f, 125, 250, 500, 1000, 2000, 4000, 8000, 16000};
 
+namespace {
+
+std::string checkEq(const EffectArg& a) {
+  const double bands = a["bands"];
+  if (bands != std::exp2(std::round(std::log2(bands)))) {
+    return "bands must be a power of two (16, 32, ... 1024), not " + std::to_string(static_cast<long>(bands));
+  }
+  if (a["lowfreq"] > a["highfreq"]) return "lowfreq must not lie above highfreq";
+  return "";
+}
+
+// The cross-parameter rules stay out of the table literal so an entry reads
+// as its parameters alone.
+std::vector<EffectInfo> withChecks(std::vector<EffectInfo> table) {
+  for (EffectInfo& e : table) {
+    if (std::string(e.name) == "eq") e.check = checkEq;
+  }
+  return table;
+}
+
+}  // namespace
+
 const std::vector<EffectInfo>& effectTable() {
-  static const std::vector<EffectInfo> table = {
+  static const std::vector<EffectInfo> table = withChecks({
       {"resample", "sample-rate conversion",
        {{"rate", "Hz", 1000, 384000, 48000, "output sample rate"},
         {"cubic", "0/1", 0, 1, 1, "1: four-point cubic interpolation, 0: linear"},
@@ -27,7 +49,8 @@ const std::vector<EffectInfo>& effectTable() {
         {"lowfreq", "Hz", 20, 20000, 250, "low/mid boundary"},
         {"highfreq", "Hz", 20, 20000, 4000, "mid/high boundary"},
         {"bands", "", 16, 1024, 128, "frequency resolution, a power of two"},
-        {"level", "dB", -40, 20, 0, "output level"}}},
+        {"level", "dB", -40, 20, 0, "output level"},
+        {"mode", "0/1", 0, 1, 1, "1: fast convolution, 0: direct form (same filter)"}}},
       {"geq", "resonant boosts at ten octave centres (31 Hz ... 16 kHz) over the dry signal",
        {{"g31", "dB", 0, 15, 0, "31 Hz boost"},   {"g62", "dB", 0, 15, 0, "62 Hz boost"},
         {"g125", "dB", 0, 15, 0, "125 Hz boost"}, {"g250", "dB", 0, 15, 0, "250 Hz boost"},
@@ -76,7 +99,7 @@ const std::vector<EffectInfo>& effectTable() {
       {"channels", "mono to stereo (copies the channel) or to mono (averages the channels)",
        {{"count", "", 1, 2, 2, "channels out: 1 or 2"}}},
       {"reverse", "play the stream backwards (reads it all first)", {}},
-  };
+  });
   return table;
 }
 
@@ -119,7 +142,12 @@ DspEffect* makeShelving(const EffectArg& a, const StreamFormat& f) {
     const double centre = (i + 0.5) * f.rate / 2.0 / n;
     gains[i] = static_cast<float>(centre < a["lowfreq"] ? a["low"] : centre < a["highfreq"] ? a["mid"] : a["high"]);
   }
-  return initShelvingEQ(f.frames, f.channels, f.rate, n, gains.data(), static_cast<float>(a["level"]));
+  DspEffect* e = initShelvingEQ(f.frames, f.channels, f.rate, n, gains.data(), static_cast<float>(a["level"]));
+  if (e && !setShelvingEQMode(e, static_cast<uint32_t>(a["mode"]))) {
+    termShelvingEQ(e);
+    return nullptr;
+  }
+  return e;
 }
 
 DspEffect* makeGeq(const EffectArg& a, const StreamFormat& f) {
