@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -219,6 +220,9 @@ std::vector<std::vector<float>> runInBlocks(const LV2_Descriptor* d, const PortM
                                             int* heapCalls = nullptr, bool moveControls = false,
                                             uint32_t* replies = nullptr) {
   Host host;
+  // The host states its largest block, so the single block is one call into
+  // the library and each run of small blocks is set up for them.
+  host.maxBlock = static_cast<int32_t>(*std::max_element(sizes.begin(), sizes.end()));
   Plugin plugin(d, host, static_cast<uint32_t>(ports.symbols.size()), ports.symbols);
   std::vector<std::vector<float>> in, out;
   for (size_t c = 0; c < ports.audioIn.size(); ++c) {
