@@ -122,9 +122,9 @@ template <class T, class F>
 uint32_t withBlock(DspEffect* h, const void* in, const void* out, uint32_t bytes,
                    F&& f) noexcept {
   return withEffect<T>(h, 0u, [&](T& e) -> uint32_t {
-    if (!e.allocated) return 0;
+    if (!e.allocated()) return 0;
     if (bytes != 0 && (!in || !out)) return 0;
-    if (e.framesIn(bytes) > e.capacityFrames) return 0;
+    if (e.framesIn(bytes) > e.capacityFrames()) return 0;
     return f(e);
   });
 }
