@@ -76,6 +76,18 @@ class ToolUi : public testing::Test {
     return path(name);
   }
 
+  // A mono 32-bit float WAV, written by hand so the test needs no writer.
+  std::string floatWav(const std::string& name, const std::vector<float>& samples, uint32_t rate) const {
+    std::ofstream f(path(name), std::ios::binary);
+    auto u32 = [&](uint32_t v) { f.write(reinterpret_cast<const char*>(&v), 4); };
+    auto u16 = [&](uint16_t v) { f.write(reinterpret_cast<const char*>(&v), 2); };
+    const auto bytes = static_cast<uint32_t>(samples.size() * 4);
+    f.write("RIFF", 4), u32(36 + bytes), f.write("WAVEfmt ", 8), u32(16), u16(3), u16(1), u32(rate), u32(rate * 4),
+        u16(4), u16(32), f.write("data", 4), u32(bytes);
+    f.write(reinterpret_cast<const char*>(samples.data()), bytes);
+    return path(name);
+  }
+
   // The number after `key` in text, NaN when absent.
   static double numberAfter(const std::string& text, const std::string& key) {
     const size_t at = text.find(key);
@@ -190,6 +202,14 @@ TEST_F(ToolUi, SpectrogramLevelsAreDbfs) {
     ASSERT_EQ(r.code, 0) << r.err;
     EXPECT_NEAR(numberAfter(r.out, "loudest "), c.dbfs, 0.05) << r.out;
   }
+  // Float files reach the analysers at full scale too.
+  std::vector<float> wave(24000);
+  for (size_t i = 0; i < wave.size(); ++i) wave[i] = static_cast<float>(std::sin(2 * M_PI * 1000 * i / 48000.0));
+  const Result f = run("spectrogram " + floatWav("f.wav", wave, 48000));
+  ASSERT_EQ(f.code, 0) << f.err;
+  EXPECT_NEAR(numberAfter(f.out, "loudest "), 0.0, 0.05) << f.out;
+  EXPECT_NEAR(numberAfter(f.out, "dBFS at "), 1000.0, 1.0) << f.out;
+
   // The table: one row per hop from 0 s, bins up to --max-freq, the tone's
   // bin at 0 dBFS and the others well below.
   const std::string in = tones("t.wav", {{full}}, 0.5);
