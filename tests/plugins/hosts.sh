@@ -71,7 +71,8 @@ turtle)
       check "$py" "$here/check_ports.py" "$e" "$work/info.txt" "$work/help.txt"
     fi
   done
-  lv2info urn:dspfx:lv2:eq | grep -q "Has latency: *yes, reported by port" ||
+  lv2info urn:dspfx:lv2:eq >"$work/info.txt"
+  grep -q "Has latency: *yes, reported by port" "$work/info.txt" ||
     { echo "lv2info shows no latency port on eq"; failures=$((failures + 1)); }
   # sord_validate against the schemas of every LV2 extension installed.
   schemas=$(find /usr/lib/lv2 -maxdepth 2 -name '*.ttl' ! -name '*.doap.ttl' | sort)
