@@ -9,9 +9,27 @@
 #include "output_file.h"
 #include "plots.h"
 #include "progress.h"
+#include "wav.h"
 
 namespace dspfx::tool {
+
 namespace {
+
+// The analysers take 16-bit blocks; every format the reader knows is brought
+// to that, rounded and held to the 16-bit range.
+BlockSource pcmBlocksOf(SoundReader& reader, uint32_t blockFrames) {
+  auto scratch = std::make_shared<std::vector<float>>();
+  return [&reader, scratch, blockFrames](int16_t* dst, uint32_t maxFrames) {
+    const uint32_t channels = reader.format().channels;
+    const uint32_t n = std::min(maxFrames, blockFrames);
+    scratch->resize(static_cast<size_t>(n) * channels);
+    const uint32_t got = reader.read(scratch->data(), n);
+    for (size_t i = 0; i < static_cast<size_t>(got) * channels; ++i) {
+      dst[i] = static_cast<int16_t>(std::clamp(std::lrint((*scratch)[i] * 32768.0f), -32768L, 32767L));
+    }
+    return got;
+  };
+}
 
 // A text output that appears under its name only once it is complete.
 class TextOutput {
@@ -102,7 +120,7 @@ int cmdSpectrogram(Args args, const GlobalOptions& g) {
   if (args.size() != 1) throw UsageError("spectrogram takes one input file (see: dspfx help spectrogram)");
   if (style.maxFreq > 0 && style.minFreq >= style.maxFreq) throw UsageError("--min-freq must lie below --max-freq");
 
-  WavReader reader(args[0], g.blockFrames);
+  SoundReader reader(args[0], true);
   const AudioFormat format = reader.format();
   const double nyquist = format.rate / 2.0;
   if (style.minFreq >= nyquist) throw UsageError("--min-freq must lie below half the sample rate");
@@ -132,7 +150,7 @@ int cmdSpectrogram(Args args, const GlobalOptions& g) {
   double loudestHz = 0, loudestAt = 0;
   uint64_t count = 0;
   Progress progress("spectrogram", reader.frames(), g.quiet, format.rate);
-  const BlockSource source = [&reader](int16_t* dst, uint32_t n) { return reader.read(dst, n); };
+  const BlockSource source = pcmBlocksOf(reader, g.blockFrames);
   spectraOf(source, format, shape.fftSize, [&](uint64_t centre, const float* dbfs) {
     const double t = static_cast<double>(centre) / format.rate;
     ++count;
@@ -173,7 +191,7 @@ int cmdEnvelope(Args args, const GlobalOptions& g) {
   style.height = static_cast<int>(numberOption(args, "--height", 400, 200, 8000, "pixels", true));
   if (args.size() != 1) throw UsageError("envelope takes one input file (see: dspfx help envelope)");
 
-  WavReader reader(args[0], g.blockFrames);
+  SoundReader reader(args[0], true);
   const AudioFormat format = reader.format();
   const uint32_t channels = format.channels;
   if (rowRate > format.rate) throw UsageError("--rate must not exceed the sample rate (" + std::to_string(format.rate) + ")");
@@ -218,7 +236,7 @@ int cmdEnvelope(Args args, const GlobalOptions& g) {
   };
 
   Progress progress("envelope", reader.frames(), g.quiet, format.rate);
-  const BlockSource source = [&reader](int16_t* dst, uint32_t n) { return reader.read(dst, n); };
+  const BlockSource source = pcmBlocksOf(reader, g.blockFrames);
   envelopeOf(source, format, g.blockFrames, [&](uint64_t first, const std::vector<const float*>& levels, uint32_t n) {
     for (uint32_t c = 0; c < channels; ++c) {
       filePeak[c] = std::max(filePeak[c], *std::max_element(levels[c], levels[c] + n));
