@@ -203,65 +203,78 @@ uint32_t PolyphaseResampler::processChannel(uint32_t channel, const float* in, u
 uint32_t PolyphaseResampler::process(const float* const* in, uint32_t frames, float* const* out,
                                      uint32_t outCapacity) {
   if (!ready_) return 0;
-  Stream& a = streams_[0];
-  Stream& b = streams_[1];
-  // Two channels in step read the same row at the same place: one pass
-  // loads each coefficient once for both.
-  if (channels_ == 2 && !copy_ && exact_ && a.fill == b.fill && a.index == b.index && a.phase == b.phase) {
-    frames = std::min(frames, maxFrames_);
-    if (frames > 0) {
-      std::memcpy(a.history.get() + a.fill, in[0], size_t{frames} * sizeof(float));
-      std::memcpy(b.history.get() + b.fill, in[1], size_t{frames} * sizeof(float));
-    }
-    a.fill += frames;
-    b.fill = a.fill;
-#ifdef DSPFX_POLYPHASE_SSE2
-    const uint32_t n = runPair(out[0], out[1], outCapacity, sseOn());
-#else
-    const uint32_t n = runPair(out[0], out[1], outCapacity, false);
-#endif
-    for (Stream* s : {&a, &b}) {
-      const uint32_t used = std::min(s->index, s->fill);
-      std::memmove(s->history.get(), s->history.get() + used, size_t{s->fill - used} * sizeof(float));
-      s->fill -= used;
-      s->index -= used;
-    }
-    return n;
+  if (channels_ == 2 && inStep(streams_[0], streams_[1])) {
+    return runTwins(streams_[0], streams_[1], in[0], in[1], frames, out[0], out[1], outCapacity);
   }
   uint32_t n = 0;
   for (uint32_t c = 0; c < channels_; ++c) n = processChannel(c, in[c], frames, out[c], outCapacity);
   return n;
 }
 
-uint32_t PolyphaseResampler::runPair(float* outA, float* outB, uint32_t outCapacity, bool sse) {
-  Stream& a = streams_[0];
-  Stream& b = streams_[1];
+uint32_t PolyphaseResampler::processTwins(PolyphaseResampler& right, const float* inLeft,
+                                          const float* inRight, uint32_t frames, float* outLeft,
+                                          float* outRight, uint32_t outCapacity) {
+  const bool twins = ready_ && right.ready_ && channels_ == 1 && right.channels_ == 1 &&
+                     den_ == right.den_ && step_ == right.step_ && taps_ == right.taps_ &&
+                     maxFrames_ == right.maxFrames_ && inStep(streams_[0], right.streams_[0]);
+  if (!twins) {
+    const uint32_t n = processChannel(0, inLeft, frames, outLeft, outCapacity);
+    right.processChannel(0, inRight, frames, outRight, outCapacity);
+    return n;
+  }
+  return runTwins(streams_[0], right.streams_[0], inLeft, inRight, frames, outLeft, outRight, outCapacity);
+}
+
+bool PolyphaseResampler::inStep(const Stream& a, const Stream& b) const {
+  return !copy_ && exact_ && a.fill == b.fill && a.index == b.index && a.phase == b.phase;
+}
+
+// Two streams in step read the same row at the same place: one pass loads
+// each coefficient once for both.
+uint32_t PolyphaseResampler::runTwins(Stream& a, Stream& b, const float* inA, const float* inB,
+                                      uint32_t frames, float* outA, float* outB, uint32_t outCapacity) {
+  frames = std::min(frames, maxFrames_);
+  if (frames > 0) {
+    std::memcpy(a.history.get() + a.fill, inA, size_t{frames} * sizeof(float));
+    std::memcpy(b.history.get() + b.fill, inB, size_t{frames} * sizeof(float));
+  }
+  a.fill += frames;
+  b.fill = a.fill;
+#ifdef DSPFX_POLYPHASE_SSE2
+  const bool sse = sseOn();
+#else
+  const bool sse = false;
+#endif
   const float* xa = a.history.get();
   const float* xb = b.history.get();
   uint32_t written = 0;
-  uint64_t phase = a.phase;
-  uint32_t index = a.index;
-  while (uint64_t{index} + taps_ <= a.fill) {
+  while (uint64_t{a.index} + taps_ <= a.fill) {
     if (written < outCapacity) {
-      const float* c = row(static_cast<uint32_t>(phase));
+      const float* c = row(static_cast<uint32_t>(a.phase));
       if (sse) {
-        dotPairSse(c, xa + index, xb + index, taps_, outA + written, outB + written);
+        dotPairSse(c, xa + a.index, xb + a.index, taps_, outA + written, outB + written);
       } else {
-        outA[written] = dotScalar(c, xa + index, taps_);
-        outB[written] = dotScalar(c, xb + index, taps_);
+        outA[written] = dotScalar(c, xa + a.index, taps_);
+        outB[written] = dotScalar(c, xb + a.index, taps_);
       }
       ++written;
     }
-    phase += stepRest_;
+    a.phase += stepRest_;
     uint64_t advance = stepWhole_;
-    if (phase >= den_) {
-      phase -= den_;
+    if (a.phase >= den_) {
+      a.phase -= den_;
       ++advance;
     }
-    index = static_cast<uint32_t>(index + advance);
+    a.index = static_cast<uint32_t>(a.index + advance);
   }
-  a.phase = b.phase = phase;
-  a.index = b.index = index;
+  b.phase = a.phase;
+  b.index = a.index;
+  for (Stream* s : {&a, &b}) {
+    const uint32_t used = std::min(s->index, s->fill);
+    std::memmove(s->history.get(), s->history.get() + used, size_t{s->fill - used} * sizeof(float));
+    s->fill -= used;
+    s->index -= used;
+  }
   return written;
 }
 

@@ -62,6 +62,11 @@ class PolyphaseResampler {
   // Every channel at once: in[c] and out[c] per channel. Returns the
   // outputs per channel (the channels were driven alike, so they agree).
   uint32_t process(const float* const* in, uint32_t frames, float* const* out, uint32_t outCapacity);
+  // One-channel converters set up alike and driven alike: this one's
+  // channel and right's, with this one's rows read once for both (results
+  // as processChannel on each). Returns this one's count.
+  uint32_t processTwins(PolyphaseResampler& right, const float* inLeft, const float* inRight,
+                        uint32_t frames, float* outLeft, float* outRight, uint32_t outCapacity);
 
   // The most outputs a block of frames input frames can give:
   // ceil(frames * dst / src).
@@ -106,7 +111,9 @@ class PolyphaseResampler {
   bool build(uint64_t num, uint64_t den, double dstPerSrc, uint32_t channels, uint32_t maxFrames);
   void design(double passEdge, double stopEdge);
   uint32_t run(Stream& s, float* out, uint32_t outCapacity, bool sse);
-  uint32_t runPair(float* outA, float* outB, uint32_t outCapacity, bool sse);
+  bool inStep(const Stream& a, const Stream& b) const;
+  uint32_t runTwins(Stream& a, Stream& b, const float* inA, const float* inB, uint32_t frames,
+                    float* outA, float* outB, uint32_t outCapacity);
 
   Floats coef_;
   Stream streams_[kMaxChannels];

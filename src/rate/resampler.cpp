@@ -20,6 +20,24 @@ bool Resampler::init(uint32_t capacityFrames, uint32_t channels, uint32_t outCha
   stopbandDb = stopband;
   slopeDbPerOctave = slope;
   antiAlias = filterOn;
+  if (!configureConverters()) return false;
+  // At unequal rates no block gives more than maxDst frames, so the outputs
+  // shrink to that; equal rates copy every input frame, one more than the
+  // size rule can announce.
+  if (inRate != outRate && outFrames < outCapacity_) {
+    if (!growBuffer(outL, outFrames) || !growBuffer(outR, outFrames)) {
+      releaseBuffers();
+      return false;
+    }
+    outCapacity_ = outFrames;
+  }
+  return true;
+}
+
+bool Resampler::setQuality(int32_t value) {
+  if (value < RateConverter::kQualityDesign || value > RateConverter::kQualityBandLimited) return false;
+  quality = value;
+  if (!allocated) return true;
   return configureConverters();
 }
 
@@ -29,14 +47,16 @@ void Resampler::releaseBuffers() {
 }
 
 bool Resampler::configureConverters() {
+  converters[0].quality = converters[1].quality = quality;
   const uint32_t maxDst = converters[0].configure(capacityFrames, inRate, outRate, interpolation,
                                                   stopbandDb, slopeDbPerOctave, antiAlias,
                                                   kRippleDb);
   converters[1].configure(capacityFrames, inRate, outRate, interpolation, stopbandDb,
                           slopeDbPerOctave, antiAlias, kRippleDb);
   // The equal-rate copy writes every input frame although the size rule can
-  // announce one less, so the outputs never hold fewer than capacityFrames.
-  const uint32_t need = std::max(maxDst, capacityFrames);
+  // announce one less, so there the outputs never hold fewer than
+  // capacityFrames; otherwise no block gives more than maxDst.
+  const uint32_t need = inRate == outRate ? std::max(maxDst, capacityFrames) : maxDst;
   bool ok = converters[0].allocated && converters[1].allocated;
   if (ok && need > outCapacity_) {
     ok = growBuffer(outL, need) && growBuffer(outR, need);
