@@ -29,7 +29,7 @@ class PolyphaseResampler {
  public:
   static constexpr uint32_t kMaxChannels = 2;
   static constexpr double kPassband = 0.91;
-  static constexpr double kStopbandDb = 100.0;
+  static constexpr double kStopbandDb = 95.0;
   // Rows of the exact table at most, and of the interpolated one.
   static constexpr uint32_t kMaxExactPhases = 1280;
   static constexpr uint32_t kInterpolatedPhases = 512;
@@ -79,7 +79,9 @@ class PolyphaseResampler {
   uint32_t taps() const { return taps_; }
   uint32_t channels() const { return channels_; }
   uint32_t maxFrames() const { return maxFrames_; }
-  // Row r of the table (taps() floats, 16-byte aligned).
+  // Row r of the table (taps() floats, a multiple of 4, 16-byte aligned).
+  // Exact rows come in the order outputs use them: row r serves the phase
+  // (r * src / dst) mod 1.
   const float* row(uint32_t r) const { return coef_.get() + size_t{r} * taps_; }
   uint32_t rows() const { return rows_; }
 
@@ -106,6 +108,9 @@ class PolyphaseResampler {
     uint32_t index = 0;
     // Position between index and index + 1, in 1 / den_.
     uint64_t phase = 0;
+    // Outputs since the phase was last 0, modulo the period of den_ outputs:
+    // the exact table's row.
+    uint32_t cycle = 0;
   };
 
   bool build(uint64_t num, uint64_t den, double dstPerSrc, uint32_t channels, uint32_t maxFrames);
