@@ -140,10 +140,12 @@ Converter samplerateConverter(uint32_t channels, int type) {
 #endif
 
 #ifdef DSPFX_HAVE_SOXR
-// 16-bit interleaved on both sides.
+// 16-bit interleaved on both sides, without the dither soxr adds to 16-bit
+// output by default: the library adds none.
 Converter soxrConverter(uint32_t channels, unsigned long recipe) {
   Converter c;
-  const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+  soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+  io.flags |= SOXR_NO_DITHER;
   const soxr_quality_spec_t quality = soxr_quality_spec(recipe, 0);
   const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
   soxr_error_t error = nullptr;

@@ -13,6 +13,7 @@ The targets live here and nowhere else.
 """
 import glob
 import json
+import re
 import os
 import sys
 
@@ -50,6 +51,8 @@ QUALITY_TARGETS = {
     ("44100-48000", "dspfx-q2"): {"q/snr": (">=", 95.0), "q/sweepAvg": ("<=", -88.0)},
     ("44100-48000", "dspfx-q2-float"): {"q/snr": (">=", 95.0), "q/sweepAvg": ("<=", -88.0)},
 }
+QUALITY_LABELS = {"q/snr": "SNR", "q/spur": "spur", "q/level": "level", "q/sweepAvg": "sweep average",
+                  "q/sweepWorst": "sweep worst"}
 QUALITY_COLUMNS = [("q/snr", "SNR dB"), ("q/spur", "spur dB"), ("q/level", "level dBFS"),
                    ("q/sweepAvg", "sweep average dB"), ("q/sweepWorst", "sweep worst dB")]
 
@@ -120,7 +123,8 @@ def load_rows(path):
     rows = {}
     iterations = {}
     for b in data["benchmarks"]:
-        base = b.get("run_name", b["name"])
+        # A row that fixes its iteration count carries it in its name.
+        base = re.sub(r"/iterations:\d+$", "", b.get("run_name", b["name"]))
         if base.count("/") < 2:
             continue
         row = rows.setdefault(base, Row(base))
@@ -247,8 +251,7 @@ def quality_table(rows, tally):
         if r.work != QUALITY_WORK:
             continue
         targets = QUALITY_TARGETS.get((r.case, r.impl), {})
-        target_text = ", ".join(f"{dict(QUALITY_COLUMNS)[k].split(' ')[0]} {op} {bound:g}"
-                                for k, (op, bound) in targets.items()) or "—"
+        target_text = ", ".join(f"{QUALITY_LABELS[k]} {op} {bound:g}" for k, (op, bound) in targets.items()) or "—"
         if r.error:
             out.append(f"| {r.case} | {r.impl} | skipped: {r.error} |" + " |" * (len(QUALITY_COLUMNS) - 1)
                        + f" {target_text} | — |")
@@ -258,10 +261,10 @@ def quality_table(rows, tally):
         cells = " | ".join(f"{r.counters[k]:.1f}" if k in r.counters else "" for k, _ in QUALITY_COLUMNS)
         verdict = "—"
         if targets:
-            ok = all(k in r.counters and (r.counters[k] >= bound if op == ">=" else r.counters[k] <= bound)
-                     for k, (op, bound) in targets.items())
-            tally["met" if ok else "missed"] += 1
-            verdict = met(ok)
+            missed = [QUALITY_LABELS[k] for k, (op, bound) in targets.items()
+                      if k not in r.counters or not (r.counters[k] >= bound if op == ">=" else r.counters[k] <= bound)]
+            tally["met" if not missed else "missed"] += 1
+            verdict = "yes" if not missed else f"**no** ({', '.join(missed)})"
         out.append(f"| {r.case} | {r.impl} | {cells} | {target_text} | {verdict} |")
     return out
 

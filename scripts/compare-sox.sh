@@ -41,13 +41,15 @@ signal="$work/signal.wav"
 # name | dspfx effect | sox effect. The sox side is the closest effect sox
 # has: shelving bass and treble for the three-zone equaliser, a logarithmic
 # fade for the tool's fade in dB, quick (cubic) rate conversion for the
-# cubic resampler, the search-free granular stretch with the tool's 40 ms
+# design's cubic resampler (quality=0) and low-quality band-limited conversion
+# for the tool's default band-limited one, the search-free granular stretch with the tool's 40 ms
 # grain, and pitch (which sox builds from its tempo and rate effects).
 effects=(
   "chorus|chorus:voices=3,delay=20,depth=5,period=2,mix=50,dry=100|chorus 1 1 20 0.5 0.5 5 -s 20 0.5 0.5 5 -s 20 0.5 0.5 5 -s"
   "eq|eq:low=4,high=-3,lowfreq=250,highfreq=4000|bass 4 250 treble -3 4000"
   "fade|fade:in=0.5,out=2|fade l 0.5 -0 2"
-  "resample|resample:rate=48000|rate -q 48000"
+  "resample|resample:rate=48000,quality=0|rate -q 48000"
+  "resample-bandlimited|resample:rate=48000|rate -l 48000"
   "stretch|stretch:ratio=2|stretch 2 40"
   "pitch|pitch:cents=1200|pitch 1200"
 )
