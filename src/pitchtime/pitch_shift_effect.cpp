@@ -64,7 +64,7 @@ uint32_t PitchShiftEffect::process(const float* inLeft, const float* inRight, fl
                                    float* outRight, uint32_t frames) {
   // A chain whose stretcher was sped up can hand over more frames than this
   // effect was set up for; its own buffers would overflow.
-  if (frames > capacityFrames) return 0;
+  if (frames > capacityFrames()) return 0;
   channels[0].process(inLeft, outLeft, frames);
   if (stereo()) channels[1].process(inRight, outRight, frames);
   return frames;

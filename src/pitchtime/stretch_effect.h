@@ -34,8 +34,6 @@ class StretchEffect : public EffectBase {
   float outputLevel = 0.0f;
   float grainTime = 0.0f;
   float hopTime = 0.0f;
-  // Frames outL and outR really hold; at least outFrames.
-  uint32_t outBufferFrames = 0;
 
  private:
   bool buildChannels(uint32_t frames, uint32_t rate, uint32_t& outputCapacity);

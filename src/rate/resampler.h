@@ -29,7 +29,6 @@ class Resampler : public EffectBase {
   // memory (the effect is then without buffers).
   bool setQuality(int32_t value);
 
-  void releaseBuffers() override;
   // A new input format: the converters are reconfigured (a full reset) and
   // the channel count written becomes the one read. The destination rate
   // given at creation stays.
@@ -51,9 +50,6 @@ class Resampler : public EffectBase {
   // Configures both converters for the current input format and makes the
   // output buffers large enough; false leaves the effect without buffers.
   bool configureConverters();
-
-  // Floats outL and outR hold now.
-  uint32_t outCapacity_ = 0;
 };
 
 }  // namespace dspfx
