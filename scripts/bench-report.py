@@ -248,7 +248,7 @@ def quality_table(rows, tally):
     heads = " | ".join(title for _, title in QUALITY_COLUMNS)
     out = [f"| case | converter | {heads} | target | met |",
            "|---|---|" + "---:|" * len(QUALITY_COLUMNS) + "---|---|"]
-    for r in rows:
+    for r in sorted(rows, key=lambda r: (r.case, not is_library(r.impl), r.impl)):
         if r.work != QUALITY_WORK:
             continue
         targets = QUALITY_TARGETS.get((r.case, r.impl), {})
