@@ -16,12 +16,14 @@ FAMILIES = (
         Param('stopband', 'dB', 1, 200, 60, 'anti-alias attenuation at half the lower rate'),
         Param('slope', 'dB/oct', 1, 400, 60, 'anti-alias steepness'),
         Param('antialias', '0/1', 0, 1, 1, '1: run the anti-alias low-pass'),
+        Param('quality', '0/1/2', 0, 2, 2, '2: band-limited; 1: the converter above, exact across blocks; 0: block-wise'),
     )),
     Family('hqups', 'upsample to 48000 Hz adding synthetic top-octave harmonics', (
         Param('harmonics', '', -0.9, 0.9, 0.3, 'curve displacement (0: none)'),
         Param('mix', '%', 0, 400, 30, 'harmonic level'),
         Param('highpass', 'Hz', 1000, 23000, 11000, 'lower edge of the band that is bent'),
         Param('adaptive', '0/1', 0, 1, 1, '1: keep harmonics only above the detected band edge'),
+        Param('quality', '0/1/2', 0, 2, 2, 'converter: 2 band-limited, 1 cubic exact across blocks, 0 block-wise'),
     )),
     Family('eq', 'linear-phase three-zone equaliser', (
         Param('low', 'dB', -40, 20, 0, 'gain below lowfreq'),
