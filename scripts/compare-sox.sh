@@ -74,7 +74,10 @@ for f in 31.25 62.5 125 250 500 1000 2000 4000 8000 16000; do ten_bands+="equali
 # the cubic resampler and the upsampler; a logarithmic fade for the fade in
 # dB; both the search-free granular stretch with the tool's 40 ms grain and
 # the searching tempo for the stretch; pitch, which sox builds from tempo
-# and rate. Effects the tool does not have are skipped.
+# and rate; sox's gain, trim, reverse and channels for the tool's basic
+# effects. Both run with their defaults, dither included (each dithers
+# output that effects have altered). Effects the tool does not have are
+# skipped.
 comparisons=(
   "resample|resample:rate=48000|rate -q 48000"
   "hqups|hqups|rate -q 48000"
@@ -91,6 +94,7 @@ comparisons=(
   "gain|gain:db=-6|gain -6"
   "norm|norm|gain -n"
   "reverse|reverse|reverse"
+  "trim|trim:start=10,length=30|trim 10 30"
   "channels|channels:count=1|channels 1"
 )
 
@@ -117,7 +121,7 @@ for entry in "${comparisons[@]}"; do
   echo "compare-sox: $name"
   "$py" - "$out/$(printf %02d $n)-${name//[^a-z0-9~+-]/_}.json" "$runs" "$name" \
     "$dspfx process --quiet $signal $work/dspfx.wav $ours" \
-    "sox -D -V1 $signal $work/sox.wav $theirs" <<'EOF'
+    "sox -V1 $signal $work/sox.wav $theirs" <<'EOF'
 import json, os, shlex, subprocess, sys, time
 path, runs, name, ours, theirs = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
 

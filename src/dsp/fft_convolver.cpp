@@ -11,13 +11,14 @@ namespace {
 // transform's limit with the partition chosen below.
 constexpr uint32_t kMaxTaps = 32767;
 
-// A quarter of the filter, rounded up to a power of two: long enough that
-// the transforms are few per sample, short enough that a block arriving in
-// pieces pays only about a quarter of the direct form per sample. On a
-// 511-tap filter in whole blocks, partitions of 64 ... 512 cost within 30 %
-// of each other per sample, 128 the least.
+// A quarter of the filter, rounded up to a power of two, and at least 64:
+// long enough that the transforms are few per sample, short enough that a
+// block arriving in pieces pays only about a quarter of the direct form per
+// sample. On a 511-tap filter in whole blocks, partitions of 64 ... 512 cost
+// within 30 % of each other per sample, 128 the least; below 64 the
+// transforms' fixed costs take over.
 uint32_t partitionFor(uint32_t taps) {
-  uint32_t p = 16;
+  uint32_t p = 64;
   while (p * 4 < taps) p *= 2;
   return p;
 }
