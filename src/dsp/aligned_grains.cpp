@@ -1,0 +1,275 @@
+#include "dsp/aligned_grains.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <new>
+
+#include "core/fastmem_heap.h"
+
+namespace dspfx {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Frames kept beyond the lengths themselves: the callers' rounding of how
+// much input a pull may assume (a transposer holds back a few frames).
+constexpr uint32_t kLeadMargin = 16;
+
+// Dot product with four partial sums, so the loop does not wait on one
+// chain of additions.
+inline float dot(const float* a, const float* b, uint32_t n) {
+  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+  uint32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    s0 += a[i] * b[i];
+    s1 += a[i + 1] * b[i + 1];
+    s2 += a[i + 2] * b[i + 2];
+    s3 += a[i + 3] * b[i + 3];
+  }
+  for (; i < n; ++i) s0 += a[i] * b[i];
+  return (s0 + s1) + (s2 + s3);
+}
+
+}  // namespace
+
+uint32_t alignedFrames(float seconds, float sampleRate) {
+  const double frames = static_cast<double>(seconds) * static_cast<double>(sampleRate);
+  if (!(frames >= 1.0)) return 1;
+  if (frames >= 16777216.0) return 16777216u;
+  return static_cast<uint32_t>(frames);
+}
+
+AlignedGrainLengths defaultAlignedLengths(float sampleRate, double ratio) {
+  // Slowing down repeats input at every splice and speeding up skips it;
+  // longer grains splice less often, at the cost of smearing attacks, so
+  // the grain grows gently with the amount of change either way.
+  const double change = std::fabs(std::log2(ratio > 0.0 ? ratio : 1.0));
+  const double sequence = 0.050 + 0.020 * std::min(change, 2.0);
+  AlignedGrainLengths l;
+  l.sequence = alignedFrames(static_cast<float>(sequence), sampleRate);
+  // Wider than the period of a 50 Hz tone, so a low note can always be
+  // matched a whole period away.
+  l.seek = alignedFrames(0.020f, sampleRate);
+  l.overlap = alignedFrames(0.010f, sampleRate);
+  return l;
+}
+
+AlignedGrains::~AlignedGrains() { release(); }
+
+void AlignedGrains::release() {
+  for (float*& p : input_) freeFloats(p);
+  for (float*& p : grain_) freeFloats(p);
+  freeFloats(sum_);
+  freeFloats(fade_);
+  delete[] energy_;
+  energy_ = nullptr;
+  capacity_ = 0;
+  allocated = false;
+}
+
+bool AlignedGrains::prepare(uint32_t channels, const AlignedGrainLengths& limit,
+                            uint32_t maxPush, double minRatio) {
+  release();
+  if (limit.sequence == 0 || limit.seek == 0 || limit.overlap == 0 ||
+      limit.overlap >= limit.sequence || !(minRatio > 0.0)) {
+    return false;
+  }
+  channels_ = channels == 2 ? 2u : 1u;
+  limit_ = limit;
+  lengths_ = limit;
+  minRatio_ = minRatio;
+  ratio_ = 1.0;
+  lead_ = limit.seek / 2 + limit.seek % 2 + limit.sequence + limit.overlap + kLeadMargin;
+  // What a grain may still need lies at most a seek window and one grain's
+  // worth of input behind the nominal position; a lazily run grain leaves
+  // the nominal position up to another grain behind the newest input.
+  const double grainInput = std::ceil(limit.sequence / minRatio);
+  const double span = 2.0 * limit.seek + 2.0 * grainInput + lead_ + maxPush;
+  const double total = 2.0 * span + maxPush + 64.0;
+  if (total >= 268435456.0) return false;
+  capacity_ = static_cast<uint32_t>(total);
+  for (uint32_t c = 0; c < channels_; ++c) {
+    input_[c] = allocFloats(capacity_);
+    grain_[c] = allocFloats(limit.sequence);
+  }
+  sum_ = allocFloats(capacity_);
+  fade_ = allocFloats(limit.overlap);
+  energy_ = new (std::nothrow) double[limit.seek];
+  bool ok = sum_ && fade_ && energy_;
+  for (uint32_t c = 0; c < channels_; ++c) ok = ok && input_[c] && grain_[c];
+  if (!ok) {
+    release();
+    return false;
+  }
+  allocated = true;
+  reset();
+  return true;
+}
+
+void AlignedGrains::reset() {
+  if (!allocated) return;
+  // Zeros reaching back half a seek window behind the first nominal
+  // position, and the lead in front of it.
+  const uint32_t zeros = limit_.seek / 2 + lead_;
+  for (uint32_t c = 0; c < channels_; ++c) std::fill(input_[c], input_[c] + zeros, 0.0f);
+  std::fill(sum_, sum_ + zeros, 0.0f);
+  base_ = 0;
+  end_ = zeros;
+  nominal_ = limit_.seek / 2;
+  continuation_ = static_cast<int64_t>(nominal_);
+  grainFill_ = grainRead_ = 0;
+  fadeFrames_ = 0;
+}
+
+void AlignedGrains::setLengths(const AlignedGrainLengths& l) {
+  AlignedGrainLengths c;
+  c.sequence = std::clamp<uint32_t>(l.sequence, 2, limit_.sequence);
+  c.seek = std::clamp<uint32_t>(l.seek, 1, limit_.seek);
+  c.overlap = std::clamp<uint32_t>(l.overlap, 1, std::min(limit_.overlap, c.sequence - 1));
+  lengths_ = c;
+}
+
+void AlignedGrains::setRatio(double ratio) {
+  ratio_ = ratio >= minRatio_ ? ratio : minRatio_;
+}
+
+void AlignedGrains::makeRoom(uint32_t frames) {
+  if (end_ - base_ + frames <= capacity_) return;
+  // Keep what the next grain may read: its seek window and the previous
+  // grain's continuation.
+  int64_t keep = std::min<int64_t>(continuation_,
+                                   static_cast<int64_t>(std::floor(nominal_)) - limit_.seek);
+  keep = std::max(keep, base_);
+  // A stream pushed far ahead of its pulls loses its oldest input; the
+  // positions that pointed there move up with it.
+  keep = std::max<int64_t>(keep, end_ + frames - capacity_);
+  const auto kept = static_cast<size_t>(end_ - keep);
+  const auto from = static_cast<size_t>(keep - base_);
+  for (uint32_t c = 0; c < channels_; ++c) {
+    std::memmove(input_[c], input_[c] + from, kept * sizeof(float));
+  }
+  std::memmove(sum_, sum_ + from, kept * sizeof(float));
+  base_ = keep;
+  continuation_ = std::max(continuation_, base_);
+  nominal_ = std::max(nominal_, static_cast<double>(base_ + limit_.seek / 2));
+}
+
+void AlignedGrains::push(const float* left, const float* right, uint32_t frames) {
+  if (!allocated || frames == 0) return;
+  makeRoom(frames);
+  const auto at = static_cast<size_t>(end_ - base_);
+  std::copy(left, left + frames, input_[0] + at);
+  if (channels_ == 2) {
+    std::copy(right, right + frames, input_[1] + at);
+    for (uint32_t i = 0; i < frames; ++i) sum_[at + i] = left[i] + right[i];
+  } else {
+    std::copy(left, left + frames, sum_ + at);
+  }
+  end_ += frames;
+}
+
+int64_t AlignedGrains::bestOffset(int64_t nominal, int64_t lowest, int64_t highest) {
+  const uint32_t overlap = lengths_.overlap;
+  const float* target = sum_ + (continuation_ - base_);
+  const float* x = sum_ + (lowest - base_);
+  const auto count = static_cast<uint32_t>(highest - lowest + 1);
+  // Energies of every candidate window, slid one frame at a time.
+  double e = 0.0;
+  for (uint32_t t = 0; t < overlap; ++t) e += static_cast<double>(x[t]) * x[t];
+  energy_[0] = e;
+  for (uint32_t k = 1; k < count; ++k) {
+    const double in = x[k + overlap - 1];
+    const double out = x[k - 1];
+    e += in * in - out * out;
+    energy_[k] = e;
+  }
+  // A floor far below any audible signal keeps silence from dividing by
+  // zero and leaves silent candidates at a score of 0.
+  const double floor = 1e-12 * overlap;
+  double bestScore = -2.0;
+  int64_t best = nominal;
+  int64_t bestDistance = INT64_MAX;
+  for (uint32_t k = 0; k < count; ++k) {
+    const double corr = dot(target, x + k, overlap);
+    const double score = corr / std::sqrt(std::max(energy_[k], 0.0) + floor);
+    const int64_t p = lowest + k;
+    const int64_t distance = p > nominal ? p - nominal : nominal - p;
+    // Equal scores (silence, exact repeats) go to the nominal position.
+    if (score > bestScore || (score == bestScore && distance < bestDistance)) {
+      bestScore = score;
+      best = p;
+      bestDistance = distance;
+    }
+  }
+  return best;
+}
+
+void AlignedGrains::runGrain() {
+  const uint32_t sequence = lengths_.sequence;
+  const uint32_t overlap = lengths_.overlap;
+  const uint32_t seek = lengths_.seek;
+  if (fadeFrames_ != overlap) {
+    for (uint32_t t = 0; t < overlap; ++t) {
+      const double s = std::sin(kPi * (t + 0.5) / (2.0 * overlap));
+      fade_[t] = static_cast<float>(s * s);
+    }
+    fadeFrames_ = overlap;
+  }
+  // The window must fit the input that has arrived. When it does not (the
+  // ratio dropped and the stream has not caught up), the nominal position
+  // moves back for good: a little more delay instead of a forced splice.
+  const int64_t room = end_ - sequence - overlap;
+  int64_t centre = static_cast<int64_t>(std::floor(nominal_));
+  int64_t lowest = centre - seek / 2;
+  int64_t highest = lowest + seek - 1;
+  if (highest > room) {
+    const int64_t excess = highest - room;
+    nominal_ -= static_cast<double>(excess);
+    centre -= excess;
+    lowest -= excess;
+    highest = room;
+  }
+  lowest = std::max(lowest, base_);
+  int64_t p = lowest;
+  if (highest >= lowest) {
+    p = bestOffset(centre, lowest, highest);
+  } else {
+    p = std::max(base_, std::min(room, centre));
+  }
+
+  const auto from = static_cast<size_t>(p - base_);
+  const auto cont = static_cast<size_t>(continuation_ - base_);
+  for (uint32_t c = 0; c < channels_; ++c) {
+    const float* in = input_[c];
+    float* g = grain_[c];
+    for (uint32_t t = 0; t < overlap; ++t) {
+      const float a = in[cont + t];
+      g[t] = a + fade_[t] * (in[from + t] - a);
+    }
+    std::copy(in + from + overlap, in + from + sequence, g + overlap);
+  }
+  grainFill_ = sequence;
+  grainRead_ = 0;
+  continuation_ = p + sequence;
+  nominal_ += sequence / ratio_;
+}
+
+void AlignedGrains::pull(float* left, float* right, uint32_t frames) {
+  if (!allocated) {
+    std::fill(left, left + frames, 0.0f);
+    if (channels_ == 2 && right) std::fill(right, right + frames, 0.0f);
+    return;
+  }
+  uint32_t done = 0;
+  while (done < frames) {
+    if (grainRead_ == grainFill_) runGrain();
+    const uint32_t n = std::min(frames - done, grainFill_ - grainRead_);
+    std::copy(grain_[0] + grainRead_, grain_[0] + grainRead_ + n, left + done);
+    if (channels_ == 2) std::copy(grain_[1] + grainRead_, grain_[1] + grainRead_ + n, right + done);
+    grainRead_ += n;
+    done += n;
+  }
+}
+
+}  // namespace dspfx
