@@ -6,6 +6,11 @@
 #include <new>
 
 #include "core/fastmem_heap.h"
+#include "core/simd_kernels.h"
+
+#if DSPFX_SIMD_SSE2
+#include <emmintrin.h>
+#endif
 
 namespace dspfx {
 namespace {
@@ -16,19 +21,33 @@ constexpr double kPi = 3.14159265358979323846;
 // much input a pull may assume (a transposer holds back a few frames).
 constexpr uint32_t kLeadMargin = 16;
 
-// Dot product with four partial sums, so the loop does not wait on one
-// chain of additions.
+// Step of the coarse seek, in offsets.
+constexpr uint32_t kCoarse = 4;
+// Peaks of the coarse seek refined offset by offset.
+constexpr uint32_t kPeaks = 12;
+
+// Dot product in eight independent partial sums, added up in a fixed
+// order: the lanes do not wait on one chain of additions, and the SSE2 form
+// (two registers of four lanes) gives the same bits as the portable one.
 inline float dot(const float* a, const float* b, uint32_t n) {
-  float s0 = 0.0f, s1 = 0.0f, s2 = 0.0f, s3 = 0.0f;
+  float lane[8] = {0, 0, 0, 0, 0, 0, 0, 0};
   uint32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    s0 += a[i] * b[i];
-    s1 += a[i + 1] * b[i + 1];
-    s2 += a[i + 2] * b[i + 2];
-    s3 += a[i + 3] * b[i + 3];
+#if DSPFX_SIMD_SSE2
+  __m128 low = _mm_setzero_ps();
+  __m128 high = _mm_setzero_ps();
+  for (; i + 8 <= n; i += 8) {
+    low = _mm_add_ps(low, _mm_mul_ps(_mm_loadu_ps(a + i), _mm_loadu_ps(b + i)));
+    high = _mm_add_ps(high, _mm_mul_ps(_mm_loadu_ps(a + i + 4), _mm_loadu_ps(b + i + 4)));
   }
-  for (; i < n; ++i) s0 += a[i] * b[i];
-  return (s0 + s1) + (s2 + s3);
+  _mm_storeu_ps(lane, low);
+  _mm_storeu_ps(lane + 4, high);
+#else
+  for (; i + 8 <= n; i += 8) {
+    for (uint32_t l = 0; l < 8; ++l) lane[l] += a[i + l] * b[i + l];
+  }
+#endif
+  for (; i < n; ++i) lane[0] += a[i] * b[i];
+  return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
 }
 
 }  // namespace
@@ -190,9 +209,11 @@ int64_t AlignedGrains::bestOffset(int64_t nominal, int64_t lowest, int64_t highe
   double bestScore = -2.0;
   int64_t best = nominal;
   int64_t bestDistance = INT64_MAX;
-  for (uint32_t k = 0; k < count; ++k) {
+  auto score = [&](uint32_t k) {
     const double corr = dot(target, x + k, overlap);
-    const double score = corr / std::sqrt(std::max(energy_[k], 0.0) + floor);
+    return corr / std::sqrt(std::max(energy_[k], 0.0) + floor);
+  };
+  auto consider = [&](uint32_t k, double score) {
     const int64_t p = lowest + k;
     const int64_t distance = p > nominal ? p - nominal : nominal - p;
     // Equal scores (silence, exact repeats) go to the nominal position.
@@ -201,6 +222,47 @@ int64_t AlignedGrains::bestOffset(int64_t nominal, int64_t lowest, int64_t highe
       best = p;
       bestDistance = distance;
     }
+  };
+  // Every kCoarse-th offset first, then every offset next to the best
+  // peaks of that grid. The correlation of what lies below an eighth of the
+  // sample rate (where the energy of music and speech is) is smooth on that
+  // grid. A tone repeats its peak once a period and which of those is the
+  // exact best depends on where the samples fall, so several are refined.
+  uint32_t peaks[kPeaks];
+  double peakScores[kPeaks];
+  uint32_t found = 0;
+  double previous = -2.0;
+  double current = -2.0;
+  for (uint32_t k = 0;; k += kCoarse) {
+    const double next = k < count ? score(k) : -2.0;
+    // current (at k - kCoarse) is a peak of the grid: keep the best few.
+    if (k >= kCoarse && current >= previous && current > next) {
+      uint32_t at = found < kPeaks ? found++ : kPeaks;
+      while (at > 0 && peakScores[at - 1] < current) {
+        if (at < kPeaks) {
+          peaks[at] = peaks[at - 1];
+          peakScores[at] = peakScores[at - 1];
+        }
+        --at;
+      }
+      if (at < kPeaks) {
+        peaks[at] = k - kCoarse;
+        peakScores[at] = current;
+      }
+    }
+    if (k >= count) break;
+    previous = current;
+    current = next;
+  }
+  if (found == 0) {
+    // A flat grid (silence): the nominal position.
+    peaks[0] = static_cast<uint32_t>(std::clamp<int64_t>(nominal - lowest, 0, count - 1));
+    found = 1;
+  }
+  for (uint32_t i = 0; i < found; ++i) {
+    const uint32_t from = peaks[i] >= kCoarse ? peaks[i] - (kCoarse - 1) : 0;
+    const uint32_t to = std::min(count - 1, peaks[i] + (kCoarse - 1));
+    for (uint32_t k = from; k <= to; ++k) consider(k, score(k));
   }
   return best;
 }

@@ -83,6 +83,15 @@ void AlignedPitch::follow(double ratio) {
   }
 }
 
+void AlignedPitch::filterPair(const float* inL, const float* inR, float* outL, float* outR,
+                              uint32_t frames) {
+  if (channels_ == 2) {
+    runCascadePair(filter_[0], filter_[1], inL, inR, outL, outR, frames);
+  } else {
+    filter_[0].run(inL, outL, frames);
+  }
+}
+
 void AlignedPitch::process(const float* inL, const float* inR, float* outL, float* outR,
                            uint32_t n, double ratio) {
   if (!engine_.allocated) return;
@@ -94,13 +103,13 @@ void AlignedPitch::process(const float* inL, const float* inR, float* outL, floa
   for (uint32_t done = 0; done < n;) {
     const uint32_t c = std::min(kChunkFrames, n - done);
     uint32_t produced = 0;
+    if (before) {
+      filterPair(in[0] + done, in[1] ? in[1] + done : nullptr, stage_[0] + kKeep,
+                 stage_[1] ? stage_[1] + kKeep : nullptr, c);
+    }
     for (uint32_t ch = 0; ch < channels_; ++ch) {
       float* stage = stage_[ch];
-      if (before) {
-        filter_[ch].run(in[ch] + done, stage + kKeep, c);
-      } else {
-        std::copy(in[ch] + done, in[ch] + done + c, stage + kKeep);
-      }
+      if (!before) std::copy(in[ch] + done, in[ch] + done + c, stage + kKeep);
       // Frame i of the stage is read at positions up to i + 1, so the last
       // full set of four taps ends at the newest frame.
       double pos = position_;
@@ -118,7 +127,8 @@ void AlignedPitch::process(const float* inL, const float* inR, float* outL, floa
     engine_.push(read_[0], read_[1], produced);
     engine_.pull(outL + done, outR ? outR + done : nullptr, c);
     if (after) {
-      for (uint32_t ch = 0; ch < channels_; ++ch) filter_[ch].run(out[ch] + done, out[ch] + done, c);
+      filterPair(out[0] + done, out[1] ? out[1] + done : nullptr, out[0] + done,
+                 out[1] ? out[1] + done : nullptr, c);
     }
     done += c;
   }

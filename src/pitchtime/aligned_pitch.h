@@ -37,6 +37,9 @@ class AlignedPitch {
  private:
   void follow(double ratio);
   void release();
+  // Both channels' low-passes side by side.
+  void filterPair(const float* inL, const float* inR, float* outL, float* outR,
+                  uint32_t frames);
 
   AlignedGrains engine_;
   AlignedGrainTimes times_;
