@@ -21,6 +21,14 @@ constexpr double kPi = 3.14159265358979323846;
 // much input a pull may assume (a transposer holds back a few frames).
 constexpr uint32_t kLeadMargin = 16;
 
+// An onset is a frame whose square exceeds this many times the running mean
+// square (17 dB): far above the crest of tones, noise and voiced speech.
+constexpr double kOnsetRatio = 50.0;
+// ... and this absolute square (-50 dBFS on the sum of two channels).
+constexpr double kOnsetFloor = 4e-5;
+// Time constant of the running mean, seconds.
+constexpr double kOnsetTime = 0.02;
+
 // Step of the coarse seek, in offsets.
 constexpr uint32_t kCoarse = 4;
 // Peaks of the coarse seek refined offset by offset.
@@ -80,15 +88,18 @@ void AlignedGrains::release() {
   for (float*& p : input_) freeFloats(p);
   for (float*& p : grain_) freeFloats(p);
   freeFloats(sum_);
+  freeFloats(onset_);
   freeFloats(fade_);
   delete[] energy_;
   energy_ = nullptr;
+  delete[] blocked_;
+  blocked_ = nullptr;
   capacity_ = 0;
   allocated = false;
 }
 
 bool AlignedGrains::prepare(uint32_t channels, const AlignedGrainLengths& limit,
-                            uint32_t maxPush, double minRatio) {
+                            uint32_t maxPush, double minRatio, float sampleRate) {
   release();
   if (limit.sequence == 0 || limit.seek == 0 || limit.overlap == 0 ||
       limit.overlap >= limit.sequence || !(minRatio > 0.0)) {
@@ -99,12 +110,14 @@ bool AlignedGrains::prepare(uint32_t channels, const AlignedGrainLengths& limit,
   lengths_ = limit;
   minRatio_ = minRatio;
   ratio_ = 1.0;
-  lead_ = limit.seek / 2 + limit.seek % 2 + limit.sequence + limit.overlap + kLeadMargin;
+  // A splice moved past an onset may start up to a grain beyond the seek
+  // window, so one more grain of input is kept waiting.
+  lead_ = limit.seek / 2 + limit.seek % 2 + 2 * limit.sequence + limit.overlap + kLeadMargin;
   // What a grain may still need lies at most a seek window and one grain's
   // worth of input behind the nominal position; a lazily run grain leaves
   // the nominal position up to another grain behind the newest input.
   const double grainInput = std::ceil(limit.sequence / minRatio);
-  const double span = 2.0 * limit.seek + 2.0 * grainInput + lead_ + maxPush;
+  const double span = 3.0 * limit.seek + 2.0 * grainInput + lead_ + maxPush;
   const double total = 2.0 * span + maxPush + 64.0;
   if (total >= 268435456.0) return false;
   capacity_ = static_cast<uint32_t>(total);
@@ -113,9 +126,12 @@ bool AlignedGrains::prepare(uint32_t channels, const AlignedGrainLengths& limit,
     grain_[c] = allocFloats(limit.sequence);
   }
   sum_ = allocFloats(capacity_);
+  onset_ = allocFloats(capacity_);
   fade_ = allocFloats(limit.overlap);
   energy_ = new (std::nothrow) double[limit.seek];
-  bool ok = sum_ && fade_ && energy_;
+  blocked_ = new (std::nothrow) uint8_t[limit.seek];
+  levelWeight_ = 1.0 / std::max(1.0, kOnsetTime * sampleRate);
+  bool ok = sum_ && onset_ && fade_ && energy_ && blocked_;
   for (uint32_t c = 0; c < channels_; ++c) ok = ok && input_[c] && grain_[c];
   if (!ok) {
     release();
@@ -133,6 +149,8 @@ void AlignedGrains::reset() {
   const uint32_t zeros = limit_.seek / 2 + lead_;
   for (uint32_t c = 0; c < channels_; ++c) std::fill(input_[c], input_[c] + zeros, 0.0f);
   std::fill(sum_, sum_ + zeros, 0.0f);
+  std::fill(onset_, onset_ + zeros, 0.0f);
+  level_ = 0.0;
   base_ = 0;
   end_ = zeros;
   nominal_ = limit_.seek / 2;
@@ -156,9 +174,10 @@ void AlignedGrains::setRatio(double ratio) {
 void AlignedGrains::makeRoom(uint32_t frames) {
   if (end_ - base_ + frames <= capacity_) return;
   // Keep what the next grain may read: its seek window and the previous
-  // grain's continuation.
-  int64_t keep = std::min<int64_t>(continuation_,
-                                   static_cast<int64_t>(std::floor(nominal_)) - limit_.seek);
+  // grain's continuation, with a seek window to spare below both for a
+  // splice moved back before an onset.
+  int64_t keep = std::min<int64_t>(continuation_, static_cast<int64_t>(std::floor(nominal_))) -
+                 2 * static_cast<int64_t>(limit_.seek);
   keep = std::max(keep, base_);
   // A stream pushed far ahead of its pulls loses its oldest input; the
   // positions that pointed there move up with it.
@@ -169,6 +188,7 @@ void AlignedGrains::makeRoom(uint32_t frames) {
     std::memmove(input_[c], input_[c] + from, kept * sizeof(float));
   }
   std::memmove(sum_, sum_ + from, kept * sizeof(float));
+  std::memmove(onset_, onset_ + from, kept * sizeof(float));
   base_ = keep;
   continuation_ = std::max(continuation_, base_);
   nominal_ = std::max(nominal_, static_cast<double>(base_ + limit_.seek / 2));
@@ -185,10 +205,33 @@ void AlignedGrains::push(const float* left, const float* right, uint32_t frames)
   } else {
     std::copy(left, left + frames, sum_ + at);
   }
+  for (uint32_t i = 0; i < frames; ++i) {
+    const double square = static_cast<double>(sum_[at + i]) * sum_[at + i];
+    onset_[at + i] = square > kOnsetFloor && square > kOnsetRatio * level_ ? 1.0f : 0.0f;
+    level_ += levelWeight_ * (square - level_);
+  }
   end_ += frames;
 }
 
-int64_t AlignedGrains::bestOffset(int64_t nominal, int64_t lowest, int64_t highest) {
+bool AlignedGrains::blockOnsetsAhead(int64_t lowest, int64_t highest) {
+  const int64_t sequence = lengths_.sequence;
+  const int64_t overlap = lengths_.overlap;
+  const auto count = static_cast<uint32_t>(highest - lowest + 1);
+  // Onsets in [p + sequence, p + sequence + overlap), slid along p.
+  const float* on = onset_ + (lowest + sequence - base_);
+  uint32_t inside = 0;
+  for (int64_t t = 0; t < overlap; ++t) inside += on[t] != 0.0f;
+  bool any = false;
+  for (uint32_t k = 0; k < count; ++k) {
+    if (k > 0) inside += (on[k + overlap - 1] != 0.0f) - (on[k - 1] != 0.0f);
+    blocked_[k] = inside != 0;
+    any = any || inside != 0;
+  }
+  return any;
+}
+
+int64_t AlignedGrains::bestOffset(int64_t nominal, int64_t lowest, int64_t highest,
+                                  bool skipBlocked) {
   const uint32_t overlap = lengths_.overlap;
   const float* target = sum_ + (continuation_ - base_);
   const float* x = sum_ + (lowest - base_);
@@ -207,13 +250,15 @@ int64_t AlignedGrains::bestOffset(int64_t nominal, int64_t lowest, int64_t highe
   // zero and leaves silent candidates at a score of 0.
   const double floor = 1e-12 * overlap;
   double bestScore = -2.0;
-  int64_t best = nominal;
+  int64_t best = -1;
   int64_t bestDistance = INT64_MAX;
   auto score = [&](uint32_t k) {
+    if (skipBlocked && blocked_[k]) return -2.0;
     const double corr = dot(target, x + k, overlap);
     return corr / std::sqrt(std::max(energy_[k], 0.0) + floor);
   };
   auto consider = [&](uint32_t k, double score) {
+    if (skipBlocked && blocked_[k]) return;
     const int64_t p = lowest + k;
     const int64_t distance = p > nominal ? p - nominal : nominal - p;
     // Equal scores (silence, exact repeats) go to the nominal position.
@@ -264,7 +309,64 @@ int64_t AlignedGrains::bestOffset(int64_t nominal, int64_t lowest, int64_t highe
     const uint32_t to = std::min(count - 1, peaks[i] + (kCoarse - 1));
     for (uint32_t k = from; k <= to; ++k) consider(k, score(k));
   }
+  // Every refined offset blocked: the first open one nearest the nominal.
+  for (uint32_t d = 0; best < 0 && d < count; ++d) {
+    for (const int64_t k : {nominal - lowest - d, nominal - lowest + d}) {
+      if (best < 0 && k >= 0 && k < count && !(skipBlocked && blocked_[k])) best = lowest + k;
+    }
+  }
   return best;
+}
+
+bool AlignedGrains::avoidOnsets(int64_t& lowest, int64_t& highest, int64_t reach) const {
+  const int64_t c = continuation_;
+  // Input beyond reach may not have arrived yet on some blocking of the
+  // same stream; it bounds every choice so the result does not depend on
+  // that.
+  const int64_t top = std::min(std::max(highest, c), reach);
+  const int64_t overlap = lengths_.overlap;
+  // The last onset before the continuation that a splice at lowest would
+  // play again, and the first at or after it that a splice up to highest
+  // (its cross-fade included) would jump over.
+  int64_t before = INT64_MIN;
+  for (int64_t k = c - 1; k >= std::max(lowest, base_); --k) {
+    if (onset_[k - base_] != 0.0f) {
+      before = k;
+      break;
+    }
+  }
+  int64_t after = INT64_MAX;
+  const int64_t scanEnd = std::min(end_, std::max(top, c) + overlap + 1);
+  for (int64_t k = c; k < scanEnd; ++k) {
+    if (onset_[k - base_] != 0.0f) {
+      after = k;
+      break;
+    }
+  }
+  if (before == INT64_MIN && after == INT64_MAX) return true;
+  // An onset inside the fading-out continuation is heard whole only if the
+  // new grain is that very continuation.
+  if (after < c + overlap) return false;
+  // The flags mark where an onset starts; its peak may come a little later
+  // (a band-limited click rings up over a few frames), so a splice after
+  // an onset keeps a quarter of a cross-fade clear of it.
+  const int64_t low = before == INT64_MIN ? INT64_MIN : before + 1 + overlap / 4;
+  const int64_t high = after == INT64_MAX ? INT64_MAX : after - overlap;
+  if (low > high) return false;
+  const int64_t seek = lengths_.seek;
+  if (highest < low) {
+    lowest = low;
+    highest = std::min(high, low + seek - 1);
+  } else if (lowest > high) {
+    highest = high;
+    lowest = std::max(low, high - seek + 1);
+  } else {
+    lowest = std::max(lowest, low);
+    highest = std::min(highest, high);
+  }
+  lowest = std::max(lowest, base_);
+  highest = std::min(highest, top);
+  return lowest <= highest;
 }
 
 void AlignedGrains::runGrain() {
@@ -295,7 +397,19 @@ void AlignedGrains::runGrain() {
   lowest = std::max(lowest, base_);
   int64_t p = lowest;
   if (highest >= lowest) {
-    p = bestOffset(centre, lowest, highest);
+    int64_t low = lowest;
+    int64_t high = highest;
+    // Onsets first shape the window, then the splices whose own
+    // continuation would fade one out are skipped, when any other is open.
+    const int64_t reach = std::min(room, highest + sequence);
+    if (avoidOnsets(low, high, reach)) {
+      p = blockOnsetsAhead(low, high) ? bestOffset(centre, low, high, true) : -1;
+      if (p < 0) p = bestOffset(centre, low, high, false);
+    } else if (continuation_ <= reach) {
+      p = continuation_;
+    } else {
+      p = bestOffset(centre, lowest, highest, false);
+    }
   } else {
     p = std::max(base_, std::min(room, centre));
   }

@@ -9,6 +9,11 @@
 // continuation by complementary raised-cosine halves whose sum is 1, so a
 // steady tone keeps its level and, being aligned, its phase.
 //
+// A sharp onset (a click, a drum hit: a frame far above the recent level)
+// is never played twice nor skipped: a splice that would repeat or jump
+// over one moves to the nearest position that does not, and the nominal
+// position stays where it was, so later grains make up the difference.
+//
 // The engine is streamed: push input, then pull exactly the output wanted.
 // A grain runs only when its first output frame is pulled, and the nominal
 // read position starts `lead()` frames behind the input, so any pull
@@ -41,10 +46,10 @@ class AlignedGrains : public DspObject {
 
   // Room for channels (1 or 2) and grains up to limit (each length at
   // most limit's), pushes of at most maxPush frames and ratios down to
-  // minRatio. False (nothing held) when memory cannot be had or a length
-  // is 0 or the overlap is not shorter than the sequence.
+  // minRatio, at sampleRate. False (nothing held) when memory cannot be had
+  // or a length is 0 or the overlap is not shorter than the sequence.
   bool prepare(uint32_t channels, const AlignedGrainLengths& limit, uint32_t maxPush,
-               double minRatio);
+               double minRatio, float sampleRate);
   // Silence in, nothing out yet: as if a stream of zeros had been running.
   void reset();
 
@@ -66,7 +71,16 @@ class AlignedGrains : public DspObject {
 
  private:
   void runGrain();
-  int64_t bestOffset(int64_t nominal, int64_t lowest, int64_t highest);
+  // The best splice in [lowest, highest], skipping the offsets marked in
+  // blocked_ when skipBlocked; -1 when every offset was skipped.
+  int64_t bestOffset(int64_t nominal, int64_t lowest, int64_t highest, bool skipBlocked);
+  // Marks in blocked_ the splices in [lowest, highest] whose own
+  // continuation (where the next splice fades out) holds an onset; true
+  // when any is marked.
+  bool blockOnsetsAhead(int64_t lowest, int64_t highest);
+  // Narrows [lowest, highest] to the splices up to reach that neither
+  // repeat nor skip an onset; false when only the plain continuation does.
+  bool avoidOnsets(int64_t& lowest, int64_t& highest, int64_t reach) const;
   // Makes room for frames more at the end of the input store.
   void makeRoom(uint32_t frames);
   void release();
@@ -83,6 +97,11 @@ class AlignedGrains : public DspObject {
   // after the newest. sum_ is left + right (or the one channel).
   float* input_[2] = {nullptr, nullptr};
   float* sum_ = nullptr;
+  // 1 at frames that start an onset, else 0; the running mean square the
+  // detector compares each frame with.
+  float* onset_ = nullptr;
+  double level_ = 0.0;
+  double levelWeight_ = 0.0;
   int64_t base_ = 0;
   int64_t end_ = 0;
   // Nominal stream position of the next grain, and where the previous
@@ -98,6 +117,7 @@ class AlignedGrains : public DspObject {
 
   // Seek scratch: candidate energies; the fade-in curve of the overlap.
   double* energy_ = nullptr;
+  uint8_t* blocked_ = nullptr;
   float* fade_ = nullptr;
   uint32_t fadeFrames_ = 0;
 };

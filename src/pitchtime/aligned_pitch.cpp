@@ -41,13 +41,13 @@ bool AlignedPitch::prepare(uint32_t channels, float sampleRate, const AlignedGra
   sampleRate_ = sampleRate;
   antiAlias_ = antiAlias;
   const AlignedGrainLengths limit = alignedLengthLimit(times, sampleRate, kMinRatio, kMaxRatio);
-  if (!engine_.prepare(channels_, limit, kMaxRead, kMinRatio)) return false;
+  if (!engine_.prepare(channels_, limit, kMaxRead, kMinRatio, sampleRate)) return false;
   for (uint32_t c = 0; c < channels_; ++c) {
     stage_[c] = allocFloats(kKeep + kChunkFrames);
     read_[c] = allocFloats(kMaxRead);
     if (!stage_[c] || !read_[c]) {
       release();
-      engine_.prepare(0, {}, 0, 0.0);
+      engine_.prepare(0, {}, 0, 0.0, 0.0f);
       return false;
     }
     filter_[c].setOrder(kFilterOrder, kLowPass);
@@ -63,12 +63,17 @@ void AlignedPitch::reset() {
     filter_[c].setOrder(kFilterOrder, kLowPass);
   }
   ratio_ = 0.0;
-  position_ = 1.0;
+  // The first read has the three zeros before the stream as its taps.
+  anchor_ = -2.0;
+  reads_ = 0;
+  consumed_ = 0;
 }
 
 void AlignedPitch::follow(double ratio) {
   if (ratio == ratio_) return;
   const bool first = ratio_ == 0.0;
+  if (!first) anchor_ += static_cast<double>(reads_) * ratio_;
+  reads_ = 0;
   ratio_ = ratio;
   engine_.setRatio(ratio);
   engine_.setLengths(alignedLengthsFor(times_, sampleRate_, ratio));
@@ -110,20 +115,23 @@ void AlignedPitch::process(const float* inL, const float* inR, float* outL, floa
     for (uint32_t ch = 0; ch < channels_; ++ch) {
       float* stage = stage_[ch];
       if (!before) std::copy(in[ch] + done, in[ch] + done + c, stage + kKeep);
-      // Frame i of the stage is read at positions up to i + 1, so the last
-      // full set of four taps ends at the newest frame.
-      double pos = position_;
+      // Stage index j holds input frame consumed_ - kKeep + j. A read at i
+      // + f takes the taps i - 1 .. i + 2, so the last full set of taps ends
+      // at the newest frame when i = c.
+      const double origin = static_cast<double>(consumed_) - kKeep;
+      const double last = static_cast<double>(c) + 1.0;
       uint32_t k = 0;
-      const double last = static_cast<double>(c);
-      while (pos < last + 1.0) {
+      for (;; ++k) {
+        const double pos = anchor_ + static_cast<double>(reads_ + k) * ratio - origin;
+        if (!(pos < last)) break;
         const auto i = static_cast<uint32_t>(pos);
-        read_[ch][k++] = hermite(stage + i - 1, static_cast<float>(pos - i));
-        pos += ratio;
+        read_[ch][k] = hermite(stage + i - 1, static_cast<float>(pos - i));
       }
       produced = k;
-      if (ch + 1 == channels_) position_ = pos - c;
       std::copy(stage + c, stage + c + kKeep, stage);
     }
+    reads_ += produced;
+    consumed_ += c;
     engine_.push(read_[0], read_[1], produced);
     engine_.pull(outL + done, outR ? outR + done : nullptr, c);
     if (after) {

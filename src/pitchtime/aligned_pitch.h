@@ -47,9 +47,13 @@ class AlignedPitch {
   uint32_t channels_ = 0;
   bool antiAlias_ = false;
   double ratio_ = 0.0;
-  // Read position in stage_ coordinates: the three frames kept from the
-  // previous chunk come first.
-  double position_ = 1.0;
+  // The read position is anchor_ + reads_ x ratio_ input frames from the
+  // first input frame, formed afresh for every read so it does not depend on
+  // how the input was cut; consumed_ input frames have entered the stage
+  // before the current chunk (whose first frame follows the three kept).
+  double anchor_ = 0.0;
+  uint64_t reads_ = 0;
+  uint64_t consumed_ = 0;
   float* stage_[2] = {nullptr, nullptr};
   float* read_[2] = {nullptr, nullptr};
   ButterworthCascade filter_[2];

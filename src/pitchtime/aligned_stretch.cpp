@@ -52,7 +52,7 @@ bool AlignedStretch::prepare(uint32_t channels, float sampleRate, const AlignedG
   times_ = times;
   sampleRate_ = sampleRate;
   const AlignedGrainLengths limit = alignedLengthLimit(times, sampleRate, kMinRatio, kMaxRatio);
-  if (!engine_.prepare(channels, limit, kPushFrames, kMinRatio)) return false;
+  if (!engine_.prepare(channels, limit, kPushFrames, kMinRatio, sampleRate)) return false;
   reset();
   return true;
 }

