@@ -83,14 +83,14 @@ uint32_t AnalyserEffect::doFft(const int16_t* in, float* out, uint32_t bytes) {
   if (family != Family::kFft || !out) return 0;
   const uint32_t frames = framesIn(bytes);
   // One spectrum analyses the downmix of a stereo block.
-  pcm16ToFloat(in, bytes, inL, outChannels == 1 ? nullptr : inR, inChannels);
-  zeroTail(inL, frames, fftSize);
-  blockFrames[0].analyse(inL);
+  pcm16ToFloat(in, bytes, inL(), outChannels == 1 ? nullptr : inR(), inChannels);
+  zeroTail(inL(), frames, fftSize);
+  blockFrames[0].analyse(inL());
   const uint32_t bins = blockFrames[0].magnitudesDb(out);
   if (outChannels == 2) {
     if (stereo()) {
-      zeroTail(inR, frames, fftSize);
-      blockFrames[1].analyse(inR);
+      zeroTail(inR(), frames, fftSize);
+      blockFrames[1].analyse(inR());
       blockFrames[1].magnitudesDb(out + bins);
     } else {
       std::memcpy(out + bins, out, size_t{bins} * sizeof(float));
@@ -102,15 +102,15 @@ uint32_t AnalyserEffect::doFft(const int16_t* in, float* out, uint32_t bytes) {
 int32_t AnalyserEffect::doFftAnalyze(const int16_t* in, float* out, uint32_t bytes) {
   if (family != Family::kFftAnalyze || !out) return 0;
   const uint32_t frames = framesIn(bytes);
-  pcm16ToFloat(in, bytes, inL, inR, inChannels);
+  pcm16ToFloat(in, bytes, inL(), inR(), inChannels);
   // The history advances by a whole block whatever arrived: a short block
   // is followed by silence.
-  zeroTail(inL, frames, hop);
-  analysisFrames[0].analyse(inL);
+  zeroTail(inL(), frames, hop);
+  analysisFrames[0].analyse(inL());
   analysisFrames[0].magnitudesDb(out);
   if (stereo()) {
-    zeroTail(inR, frames, hop);
-    analysisFrames[1].analyse(inR);
+    zeroTail(inR(), frames, hop);
+    analysisFrames[1].analyse(inR());
     analysisFrames[1].magnitudesDb(out + fftSize / 2);
   }
   return 1;
@@ -120,12 +120,12 @@ int32_t AnalyserEffect::doEnvAnalyze(const int16_t* in, float* out, uint32_t byt
   if (family != Family::kEnvAnalyze) return 0;
   const uint32_t frames = framesIn(bytes);
   if (frames > envelopes[0].capacityFrames) return 0;
-  pcm16ToFloat(in, bytes, inL, inR, inChannels);
-  envelopes[0].process(inL, outL, frames);
-  if (out) toPcmScale(outL, out, frames);
+  pcm16ToFloat(in, bytes, inL(), inR(), inChannels);
+  envelopes[0].process(inL(), outL(), frames);
+  if (out) toPcmScale(outL(), out, frames);
   if (stereo()) {
-    envelopes[1].process(inR, outR, frames);
-    if (out) toPcmScale(outR, out + frames, frames);
+    envelopes[1].process(inR(), outR(), frames);
+    if (out) toPcmScale(outR(), out + frames, frames);
   }
   return 1;
 }

@@ -48,7 +48,7 @@ DSPFX_API DspEffect* initEnvAnalyze(uint32_t capacityFrames, uint32_t channels, 
 DSPFX_API uint32_t doEnvAnalyze(DspEffect* handle, const int16_t* in, float* out, uint32_t bytes) noexcept {
   // out may be null: the envelopes still advance.
   return withEffect<AnalyserEffect>(handle, 0u, [&](AnalyserEffect& e) -> uint32_t {
-    if (!e.allocated || (bytes != 0 && !in) || e.framesIn(bytes) > e.capacityFrames) return 0;
+    if (!e.allocated() || (bytes != 0 && !in) || e.framesIn(bytes) > e.capacityFrames()) return 0;
     return static_cast<uint32_t>(e.doEnvAnalyze(in, out, bytes));
   });
 }

@@ -6,7 +6,7 @@
 namespace dspfx {
 
 uint32_t DspChain::add(EffectBase* effect, uint32_t order) {
-  if (!effect->allocated) return count;
+  if (!effect->allocated()) return count;
   auto* node = new ChainNode{nullptr, nullptr, effect, order};
   if (!head) {
     head = tail = node;
@@ -58,7 +58,7 @@ void DspChain::propagate() {
   uint32_t f = frames, c = channels, r = rate;
   for (ChainNode* node = head; node; node = node->next) {
     EffectBase* e = node->effect;
-    if (f != e->capacityFrames || c != e->inChannels || r != e->inRate) e->setup(f, c, r);
+    if (f != e->capacityFrames() || c != e->inChannels || r != e->inRate) e->setup(f, c, r);
     // What the next effect receives is read after this one's setup.
     f = e->outFrames;
     c = e->outChannels;
@@ -84,7 +84,7 @@ bool DspChain::ready() const {
   uint32_t f = frames, c = channels, r = rate;
   for (ChainNode* node = head; node; node = node->next) {
     const EffectBase* e = node->effect;
-    if (!e->allocated || e->capacityFrames < f || e->inChannels != c || e->inRate != r) return false;
+    if (!e->allocated() || e->capacityFrames() < f || e->inChannels != c || e->inRate != r) return false;
     f = e->outFrames;
     c = e->outChannels;
     r = e->outRate;
@@ -96,7 +96,7 @@ uint32_t DspChain::runRest(uint32_t n) {
   for (ChainNode* node = head->next; node; node = node->next) {
     const EffectBase* p = node->prev->effect;
     EffectBase* f = node->effect;
-    n = f->process(p->outL, p->outR, f->outL, f->outR, n);
+    n = f->process(p->outL(), p->outR(), f->outL(), f->outR(), n);
   }
   return n;
 }
@@ -108,13 +108,13 @@ uint32_t DspChain::send(const int16_t* in, int16_t* out, uint32_t bytes) {
   }
   EffectBase* first = head->effect;
   const uint32_t n0 = first->framesIn(bytes);
-  if (n0 > first->capacityFrames || !ready()) return 0;
-  pcm16ToFloat(in, bytes, first->inL, first->stereo() ? first->inR : nullptr, first->inChannels);
-  uint32_t n = first->process(first->inL, first->inR, first->outL, first->outR, n0);
+  if (n0 > first->capacityFrames() || !ready()) return 0;
+  pcm16ToFloat(in, bytes, first->inL(), first->stereo() ? first->inR() : nullptr, first->inChannels);
+  uint32_t n = first->process(first->inL(), first->inR(), first->outL(), first->outR(), n0);
   n = runRest(n);
   const EffectBase* last = tail->effect;
   // A mono end writes its one channel to both sides of a stereo output.
-  floatToPcm16(last->outL, last->inChannels == 2 ? last->outR : nullptr, n, out, last->outChannels);
+  floatToPcm16(last->outL(), last->inChannels == 2 ? last->outR() : nullptr, n, out, last->outChannels);
   return (last->outChannels == 2 ? 4u : 2u) * n;
 }
 
@@ -124,13 +124,13 @@ uint32_t DspChain::sendFloat(const float* in, float* out, uint32_t frameCount) {
     return frameCount;
   }
   EffectBase* first = head->effect;
-  if (frameCount > first->capacityFrames || !ready()) return 0;
-  deinterleaveFloat(in, frameCount, first->inL, first->stereo() ? first->inR : nullptr,
+  if (frameCount > first->capacityFrames() || !ready()) return 0;
+  deinterleaveFloat(in, frameCount, first->inL(), first->stereo() ? first->inR() : nullptr,
                     first->inChannels);
-  uint32_t n = first->process(first->inL, first->inR, first->outL, first->outR, frameCount);
+  uint32_t n = first->process(first->inL(), first->inR(), first->outL(), first->outR(), frameCount);
   n = runRest(n);
   const EffectBase* last = tail->effect;
-  interleaveFloat(last->outL, last->inChannels == 2 ? last->outR : nullptr, n, out, last->outChannels);
+  interleaveFloat(last->outL(), last->inChannels == 2 ? last->outR() : nullptr, n, out, last->outChannels);
   return n;
 }
 

@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "core/handle_registry.h"
+#include "dspfx/dspfx.h"
 
 namespace dspfx {
 
@@ -17,6 +19,9 @@ struct ChainNode {
 // The chain owns the effects added to it.
 class DspChain {
  public:
+  using Handle = ::DspChain;
+  static constexpr HandleKind kHandleKind = HandleKind::kChain;
+
   DspChain(uint32_t frames, uint32_t channels, uint32_t rate)
       : frames(frames), channels(channels), rate(rate) {}
   ~DspChain() { clear(); }

@@ -2,10 +2,18 @@
 
 namespace dspfx {
 
-bool HandleRegistry::add(const void* handle, HandleKind kind) {
-  if (!handle) return false;
+const void* HandleRegistry::add(const void* object, HandleKind kind) {
+  if (!object) return nullptr;
   std::lock_guard<std::mutex> lock(mutex_);
-  return live_.emplace(handle, Entry{kind, nullptr}).second;
+  return live_.emplace(object, Entry{kind, nullptr}).second ? object : nullptr;
+}
+
+void* HandleRegistry::find(const void* handle, HandleKind kind) const {
+  return contains(handle, kind) ? const_cast<void*>(handle) : nullptr;
+}
+
+void* HandleRegistry::handleOf(const void* object, HandleKind kind) const {
+  return contains(object, kind) ? const_cast<void*>(object) : nullptr;
 }
 
 bool HandleRegistry::remove(const void* handle, HandleKind kind, const void* owner) {

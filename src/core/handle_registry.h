@@ -12,7 +12,13 @@ enum class HandleKind : uint8_t { kEffect, kChain, kWavefileIn, kWavefileOut };
 // foreign pointers are refused without being dereferenced.
 class HandleRegistry {
  public:
-  bool add(const void* handle, HandleKind kind);
+  // The handle under which the host knows object from now on; null when it
+  // cannot be registered.
+  const void* add(const void* object, HandleKind kind);
+  // The object behind a live handle of that kind; null otherwise.
+  void* find(const void* handle, HandleKind kind) const;
+  // The handle of a live object of that kind; null otherwise.
+  void* handleOf(const void* object, HandleKind kind) const;
   // True when the handle was live, of that kind and held by owner (null: by
   // the host); it is gone afterwards.
   bool remove(const void* handle, HandleKind kind, const void* owner = nullptr);

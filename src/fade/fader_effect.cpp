@@ -24,9 +24,9 @@ bool FaderEffect::init(uint32_t frames, uint32_t channels, uint32_t rate, float 
 void FaderEffect::initUnits() {
   const auto r = static_cast<float>(inRate);
   for (uint32_t c = 0; c < 2; ++c) {
-    fader(0, c).init(capacityFrames, r, initialLevel0);
-    fader(1, c).init(capacityFrames, r, initialLevel1);
-    crossUnits[c].init(capacityFrames, r, initialPosition);
+    fader(0, c).init(capacityFrames(), r, initialLevel0);
+    fader(1, c).init(capacityFrames(), r, initialLevel1);
+    crossUnits[c].init(capacityFrames(), r, initialPosition);
   }
 }
 
@@ -58,10 +58,10 @@ bool FaderEffect::fade(uint32_t index, const int16_t* in, int16_t* out, uint32_t
   if (index >= kFaders) return false;
   const uint32_t frames = framesIn(bytes);
   if (frames == 0) return true;
-  pcm16ToFloat(in, bytes, inL, stereo() ? inR : nullptr, inChannels);
-  fader(index, 0).run(inL, outL, frames);
-  if (stereo()) fader(index, 1).run(inR, outR, frames);
-  floatToPcm16(outL, stereo() ? outR : nullptr, frames, out, inChannels);
+  pcm16ToFloat(in, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
+  fader(index, 0).run(inL(), outL(), frames);
+  if (stereo()) fader(index, 1).run(inR(), outR(), frames);
+  floatToPcm16(outL(), stereo() ? outR() : nullptr, frames, out, inChannels);
   return true;
 }
 
@@ -70,15 +70,15 @@ void FaderEffect::crossFade(const int16_t* a, const int16_t* b, int16_t* out, ui
   if (frames == 0) return;
   // Each input is read in full before the next buffer is written, so a, b
   // and out may share memory.
-  pcm16ToFloat(a, bytes, inL, stereo() ? inR : nullptr, inChannels);
-  fader(0, 0).run(inL, auxL, frames);
-  if (stereo()) fader(0, 1).run(inR, auxR, frames);
-  pcm16ToFloat(b, bytes, inL, stereo() ? inR : nullptr, inChannels);
-  fader(1, 0).run(inL, outL, frames);
-  if (stereo()) fader(1, 1).run(inR, outR, frames);
-  crossUnits[0].mix(auxL, outL, outL, frames);
-  if (stereo()) crossUnits[1].mix(auxR, outR, outR, frames);
-  floatToPcm16(outL, stereo() ? outR : nullptr, frames, out, inChannels);
+  pcm16ToFloat(a, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
+  fader(0, 0).run(inL(), auxL(), frames);
+  if (stereo()) fader(0, 1).run(inR(), auxR(), frames);
+  pcm16ToFloat(b, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
+  fader(1, 0).run(inL(), outL(), frames);
+  if (stereo()) fader(1, 1).run(inR(), outR(), frames);
+  crossUnits[0].mix(auxL(), outL(), outL(), frames);
+  if (stereo()) crossUnits[1].mix(auxR(), outR(), outR(), frames);
+  floatToPcm16(outL(), stereo() ? outR() : nullptr, frames, out, inChannels);
 }
 
 bool FaderEffect::apply(FadeRamp& left, FadeRamp& right, bool withAction, float start, float end,

@@ -124,7 +124,7 @@ uint32_t PitchShiftEffect::process(const float* inLeft, const float* inRight, fl
                                    float* outRight, uint32_t frames) {
   // A chain whose stretcher was sped up can hand over more frames than this
   // effect was set up for; its own buffers would overflow.
-  if (frames > capacityFrames) return 0;
+  if (frames > capacityFrames()) return 0;
   if (mode == 1) {
     processAligned(inLeft, inRight, outLeft, outRight, frames);
     return frames;
@@ -138,9 +138,9 @@ uint32_t PitchShiftEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcm
                                               uint32_t bytes) {
   if (mode == 0) return EffectBase::processInterleaved(pcmIn, pcmOut, bytes);
   const uint32_t frames = framesIn(bytes);
-  pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
-  processAligned(inL, inR, outL, outR, frames);
-  floatToPcm16(outL, stereo() ? outR : nullptr, frames, pcmOut, inChannels);
+  pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
+  processAligned(inL(), inR(), outL(), outR(), frames);
+  floatToPcm16(outL(), stereo() ? outR() : nullptr, frames, pcmOut, inChannels);
   return bytes;
 }
 

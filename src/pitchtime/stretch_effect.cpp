@@ -13,10 +13,7 @@ bool StretchEffect::buildChannels(uint32_t frames, uint32_t rate, uint32_t& outp
 }
 
 bool StretchEffect::growOutput(uint32_t outputFrames) {
-  if (outputFrames <= outBufferFrames) return true;
-  if (!growBuffer(outL, outputFrames) || !growBuffer(outR, outputFrames)) return false;
-  outBufferFrames = outputFrames;
-  return true;
+  return growBuffers({kOutL, kOutR}, outputFrames);
 }
 
 bool StretchEffect::reserveOutput(uint32_t frames) {
@@ -46,10 +43,10 @@ bool StretchEffect::setMode(uint32_t newMode) {
     if (!aligned.prepare(inChannels, static_cast<float>(outRate), alignedTimes)) return false;
   } else {
     uint32_t unused = 0;
-    if (!buildChannels(capacityFrames, outRate, unused)) return false;
+    if (!buildChannels(capacityFrames(), outRate, unused)) return false;
   }
   mode = newMode;
-  outFrames = getDstSize(capacityFrames);
+  outFrames = getDstSize(capacityFrames());
   return growOutput(outFrames);
 }
 
@@ -92,7 +89,6 @@ uint32_t StretchEffect::processAligned(const float* inLeft, const float* inRight
 bool StretchEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_t sampleRate,
                          float newScale, float outLevelDb, float grain, float hopSeconds) {
   if (!setupBuffers(capacityFrames, channelCount)) return false;
-  outBufferFrames = capacityFrames;
   inRate = outRate = sampleRate;
   scale = newScale;
   outputLevel = outLevelDb;
@@ -117,12 +113,8 @@ void StretchEffect::setOutLevel(float outLevelDb) {
 }
 
 uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
-  // setupBuffers replaces every buffer exactly when it grows the capacity,
-  // which also undoes any earlier growth of the outputs.
-  const bool replaced = !allocated || frames > capacityFrames;
   const bool wasStereo = stereo();
   if (!setupBuffers(frames, channelCount)) return 0;
-  if (replaced) outBufferFrames = frames;
   inRate = rate;
   uint32_t outputCapacity = 0;
   if (rate != outRate || !channels[0].allocated || !channels[1].allocated) {
@@ -173,14 +165,14 @@ uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float
   // Blocks above the capacity are refused here as by the export, so a chain
   // whose earlier stretcher was sped up stops instead of passing ever
   // larger blocks on to effects set up for less.
-  if (frames > capacityFrames) return 0;
+  if (frames > capacityFrames()) return 0;
   // A chain hands this effect its own outputs; they may have to grow first,
   // and then the caller's pointers must follow them.
-  const float* oldL = outL;
-  const float* oldR = outR;
+  const float* oldL = outL();
+  const float* oldR = outR();
   if (!reserveOutput(frames)) return 0;
-  if (outLeft == oldL) outLeft = outL;
-  if (outRight == oldR) outRight = outR;
+  if (outLeft == oldL) outLeft = outL();
+  if (outRight == oldR) outRight = outR();
   if (mode == 1) return processAligned(inLeft, inRight, outLeft, outRight, frames);
   const uint32_t produced = channels[0].process(inLeft, outLeft, frames);
   if (stereo()) channels[1].process(inRight, outRight, frames);
@@ -191,15 +183,15 @@ uint32_t StretchEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut
   const uint32_t frames = framesIn(bytes);
   if (frames == 0) return 0;
   if (!reserveOutput(frames)) return 0;
-  pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
+  pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
   uint32_t produced = 0;
   if (mode == 1) {
-    produced = processAligned(inL, inR, outL, outR, frames);
+    produced = processAligned(inL(), inR(), outL(), outR(), frames);
   } else {
-    produced = channels[0].process(inL, outL, frames);
-    if (stereo()) channels[1].process(inR, outR, frames);
+    produced = channels[0].process(inL(), outL(), frames);
+    if (stereo()) channels[1].process(inR(), outR(), frames);
   }
-  floatToPcm16(outL, stereo() ? outR : nullptr, produced, pcmOut, inChannels);
+  floatToPcm16(outL(), stereo() ? outR() : nullptr, produced, pcmOut, inChannels);
   return produced * (stereo() ? 4u : 2u);
 }
 

@@ -42,8 +42,6 @@ class StretchEffect : public EffectBase {
   float outputLevel = 0.0f;
   float grainTime = 0.0f;
   float hopTime = 0.0f;
-  // Frames outL and outR really hold; at least outFrames.
-  uint32_t outBufferFrames = 0;
   uint32_t mode = 0;
   AlignedGrainTimes alignedTimes;
   AlignedStretch aligned;

@@ -16,8 +16,8 @@ uint32_t WaveSliceEffect::doWaveSlice(const int16_t* in, uint32_t bytes) {
   const uint32_t frames = framesIn(bytes);
   if (frames > detector.capacity) return 0;
   // A null right output mixes a stereo block to mono: (L + R) / 2.
-  pcm16ToFloat(in, bytes, inL, nullptr, inChannels);
-  detector.run(inL, frames);
+  pcm16ToFloat(in, bytes, inL(), nullptr, inChannels);
+  detector.run(inL(), frames);
   return 1;
 }
 

@@ -23,7 +23,7 @@ DSPFX_API DspEffect* initWaveSlice(uint32_t capacityFrames, uint32_t channels, u
 
 DSPFX_API uint32_t doWaveSlice(DspEffect* handle, const int16_t* in, uint32_t bytes) noexcept {
   return withEffect<WaveSliceEffect>(handle, 0u, [&](WaveSliceEffect& e) -> uint32_t {
-    if (!e.allocated || (bytes != 0 && !in) || e.framesIn(bytes) > e.capacityFrames) return 0;
+    if (!e.allocated() || (bytes != 0 && !in) || e.framesIn(bytes) > e.capacityFrames()) return 0;
     return e.doWaveSlice(in, bytes);
   });
 }

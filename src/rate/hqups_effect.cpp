@@ -67,24 +67,16 @@ bool HqupsEffect::configureExciters(uint32_t frames) {
 }
 
 bool HqupsEffect::setupAllBuffers(uint32_t frames, uint32_t channels) {
-  const bool regrow = !allocated || frames > capacityFrames;
-  if (frames > kMaxFrames || !setupBuffers(frames, channels)) return false;
-  if (regrow) outputCapacity = frames;
-  return true;
+  return frames <= kMaxFrames && setupBuffers(frames, channels);
 }
 
 bool HqupsEffect::growOutputs(uint32_t frames) {
-  if (frames > outputCapacity) {
-    for (float** b : {&outL, &outR, &auxL, &auxR}) {
-      if (!growBuffer(*b, frames)) return false;
-    }
-    outputCapacity = frames;
-  }
+  if (!growBuffers({kOutL, kOutR, kAuxL, kAuxR}, frames)) return false;
   // The band-edge analyser takes a whole capacity from outL (stereo) or
   // auxL (mono) even when a short block filled only part of it: the rest
   // must be silence or earlier samples, never indeterminate memory.
-  std::memset(outL, 0, size_t{frames} * sizeof(float));
-  std::memset(auxL, 0, size_t{frames} * sizeof(float));
+  std::memset(outL(), 0, size_t{frames} * sizeof(float));
+  std::memset(auxL(), 0, size_t{frames} * sizeof(float));
   return true;
 }
 
@@ -135,44 +127,44 @@ uint32_t HqupsEffect::setup(uint32_t frames, uint32_t channels, uint32_t rate) {
 }
 
 uint32_t HqupsEffect::getDstSize(uint32_t size) {
-  if (!allocated || inRate == 0) return 0;
+  if (!allocated() || inRate == 0) return 0;
   if (quotient(size, inRate, outRate) >= static_cast<double>(UINT32_MAX)) return UINT32_MAX;
   return converters[0].dstSize(size);
 }
 
 uint32_t HqupsEffect::processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) {
-  if (channel > 1 || frames > capacityFrames) return 0;
-  const uint32_t n = converters[channel].convert(in, auxL, frames);
-  exciters[channel].processDetect(auxL, out, n);
+  if (channel > 1 || frames > capacityFrames()) return 0;
+  const uint32_t n = converters[channel].convert(in, auxL(), frames);
+  exciters[channel].processDetect(auxL(), out, n);
   return n;
 }
 
 uint32_t HqupsEffect::process(const float* inLeft, const float* inRight, float* outLeft,
                               float* outRight, uint32_t frames) {
-  if (frames > capacityFrames) return 0;
+  if (frames > capacityFrames()) return 0;
   const uint32_t n =
-      stereo() ? converters[0].convertPair(converters[1], inLeft, inRight, auxL, auxR, frames)
-               : converters[0].convert(inLeft, auxL, frames);
+      stereo() ? converters[0].convertPair(converters[1], inLeft, inRight, auxL(), auxR(), frames)
+               : converters[0].convert(inLeft, auxL(), frames);
   if (n == 0) return 0;
   float edgeHz = 0.0f;
   if (stereo()) {
     // outLeft is free until the left exciter writes it: it holds the
     // channel average, so both channels get one edge.
-    for (uint32_t i = 0; i < n; ++i) outLeft[i] = (auxR[i] + auxL[i]) * 0.5f;
+    for (uint32_t i = 0; i < n; ++i) outLeft[i] = (auxR()[i] + auxL()[i]) * 0.5f;
     if (exciters[0].activeMode == 1) edgeHz = exciters[0].detectBandEdge(outLeft);
-    exciters[1].processWithEdge(auxR, outRight, n, edgeHz);
+    exciters[1].processWithEdge(auxR(), outRight, n, edgeHz);
   } else if (exciters[0].activeMode == 1) {
-    edgeHz = exciters[0].detectBandEdge(auxL);
+    edgeHz = exciters[0].detectBandEdge(auxL());
   }
-  exciters[0].processWithEdge(auxL, outLeft, n, edgeHz);
+  exciters[0].processWithEdge(auxL(), outLeft, n, edgeHz);
   return n;
 }
 
 uint32_t HqupsEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
   const uint32_t frames = framesIn(bytes);
-  pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
-  const uint32_t n = process(inL, inR, outL, outR, frames);
-  floatToPcm16(outL, stereo() ? outR : nullptr, n, pcmOut, outChannels);
+  pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
+  const uint32_t n = process(inL(), inR(), outL(), outR(), frames);
+  floatToPcm16(outL(), stereo() ? outR() : nullptr, n, pcmOut, outChannels);
   // A chain may hand over any channel count; only 2 writes two channels.
   return (outChannels == 2 ? 4u : 2u) * n;
 }

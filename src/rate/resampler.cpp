@@ -12,7 +12,6 @@ bool Resampler::init(uint32_t capacityFrames, uint32_t channels, uint32_t outCha
   // Without these the order estimate of the anti-alias filter means nothing.
   if (srcRate == 0 || dstRate == 0 || !(slope > 0.0f) || !(stopband > kRippleDb)) return false;
   if (!setupBuffers(capacityFrames, channels)) return false;
-  outCapacity_ = capacityFrames;
   outChannels = outChannelCount;
   inRate = srcRate;
   outRate = dstRate;
@@ -23,25 +22,16 @@ bool Resampler::init(uint32_t capacityFrames, uint32_t channels, uint32_t outCha
   return configureConverters();
 }
 
-void Resampler::releaseBuffers() {
-  EffectBase::releaseBuffers();
-  outCapacity_ = 0;
-}
-
 bool Resampler::configureConverters() {
-  const uint32_t maxDst = converters[0].configure(capacityFrames, inRate, outRate, interpolation,
+  const uint32_t maxDst = converters[0].configure(capacityFrames(), inRate, outRate, interpolation,
                                                   stopbandDb, slopeDbPerOctave, antiAlias,
                                                   kRippleDb);
-  converters[1].configure(capacityFrames, inRate, outRate, interpolation, stopbandDb,
+  converters[1].configure(capacityFrames(), inRate, outRate, interpolation, stopbandDb,
                           slopeDbPerOctave, antiAlias, kRippleDb);
   // The equal-rate copy writes every input frame although the size rule can
   // announce one less, so the outputs never hold fewer than capacityFrames.
-  const uint32_t need = std::max(maxDst, capacityFrames);
-  bool ok = converters[0].allocated && converters[1].allocated;
-  if (ok && need > outCapacity_) {
-    ok = growBuffer(outL, need) && growBuffer(outR, need);
-    if (ok) outCapacity_ = need;
-  }
+  const uint32_t need = std::max(maxDst, capacityFrames());
+  const bool ok = converters[0].allocated && converters[1].allocated && growBuffers({kOutL, kOutR}, need);
   if (!ok) {
     releaseBuffers();
     return false;
@@ -51,14 +41,7 @@ bool Resampler::configureConverters() {
 }
 
 uint32_t Resampler::setup(uint32_t frames, uint32_t channels, uint32_t rate) {
-  // setupBuffers regrows all six buffers to exactly frames floats when it
-  // has to grow; otherwise it keeps them as they are.
-  const bool regrow = !allocated || frames > capacityFrames;
-  if (!setupBuffers(frames, channels)) {
-    outCapacity_ = 0;
-    return 0;
-  }
-  if (regrow) outCapacity_ = frames;
+  if (!setupBuffers(frames, channels)) return 0;
   inRate = rate;
   if (!configureConverters()) return 0;
   return rate;
@@ -79,10 +62,10 @@ uint32_t Resampler::process(const float* inLeft, const float* inRight, float* ou
 
 uint32_t Resampler::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
   const uint32_t frames = framesIn(bytes);
-  pcm16ToFloat(pcmIn, bytes, inL, stereo() ? inR : nullptr, inChannels);
-  const uint32_t n = process(inL, inR, outL, outR, frames);
+  pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
+  const uint32_t n = process(inL(), inR(), outL(), outR(), frames);
   // A mono input has no right buffer: a stereo output repeats the left one.
-  return floatToPcm16(outL, stereo() ? outR : nullptr, n, pcmOut, outChannels);
+  return floatToPcm16(outL(), stereo() ? outR() : nullptr, n, pcmOut, outChannels);
 }
 
 }  // namespace dspfx

@@ -23,7 +23,6 @@ class Resampler : public EffectBase {
             uint32_t dstRate, int32_t interpolationMode, float stopband, float slope,
             bool filterOn);
 
-  void releaseBuffers() override;
   // A new input format: the converters are reconfigured (a full reset) and
   // the channel count written becomes the one read. The destination rate
   // given at creation stays.
@@ -44,9 +43,6 @@ class Resampler : public EffectBase {
   // Configures both converters for the current input format and makes the
   // output buffers large enough; false leaves the effect without buffers.
   bool configureConverters();
-
-  // Floats outL and outR hold now.
-  uint32_t outCapacity_ = 0;
 };
 
 }  // namespace dspfx

@@ -89,7 +89,7 @@ TEST(DspChain, PropagatesFormatsAndSetsUpOnlyOnChange) {
   EXPECT_EQ(second.inRate, 24000u);
   EXPECT_EQ(dspGetDstRate(c), 24000u);
   dspAdjust(c, 400, 2, 48000);
-  EXPECT_EQ(second.capacityFrames, 200u);
+  EXPECT_EQ(second.capacityFrames(), 200u);
   std::vector<int16_t> in(800, 100), out(800, -1);
   EXPECT_EQ(dspSend(c, in.data(), out.data(), 1600), 800u);  // 200 stereo frames
   EXPECT_PCM(out[0], 200);

@@ -23,14 +23,14 @@ DspEffect* makeWithBuffers(uint32_t frames, uint32_t channels) {
 TEST(EffectBase, BuffersKeepGrowAndShrinkAndTheDefaultBlockPathConverts) {
   DoublerEffect e;
   ASSERT_TRUE(e.setupBuffers(256, 2));
-  float* const first = e.inL;
-  for (float* b : {e.inL, e.inR, e.outL, e.outR, e.auxL, e.auxR}) {
+  float* const first = e.inL();
+  for (float* b : {e.inL(), e.inR(), e.outL(), e.outR(), e.auxL(), e.auxR()}) {
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(b) % 16, 0u);
   }
   e.outRate = 48000;
   EXPECT_EQ(e.EffectBase::setup(128, 1, 44100), 44100u);  // fewer frames: same buffers
-  EXPECT_TRUE(e.inL == first && e.capacityFrames == 128 && e.outChannels == 1);
+  EXPECT_TRUE(e.inL() == first && e.capacityFrames() == 128 && e.outChannels == 1);
   EXPECT_EQ(e.outRate, 48000u);  // setup leaves the output rate alone
   // The capacity shrank to 128: 200 frames reallocate although 256 fitted.
   const uint32_t before = fastmemGetAllocatedSize();
@@ -51,7 +51,7 @@ TEST(ExportShape, RegistryRefusesNullFreedAndForeignHandles) {
   ASSERT_TRUE(a && b);
   int notAnEffect[64] = {};
   auto frames = [](DspEffect* h) {
-    return withEffect<DoublerEffect>(h, 0u, [](DoublerEffect& e) { return e.capacityFrames; });
+    return withEffect<DoublerEffect>(h, 0u, [](DoublerEffect& e) { return e.capacityFrames(); });
   };
   EXPECT_EQ(frames(a), 64u);
   test::expectAllRefuse<DspEffect>({b, nullptr, reinterpret_cast<DspEffect*>(notAnEffect)}, frames,

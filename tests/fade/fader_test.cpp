@@ -205,7 +205,7 @@ TEST(FaderApi, ASetupRestartsTheTimelineAndKeepsTheCurve) {
   ASSERT_EQ(dspAdd(chain, h, 0), 1u);
   dspAdjust(chain, 2048, 2, 48000);
   auto* e = reinterpret_cast<FaderEffect*>(h);
-  EXPECT_EQ(e->capacityFrames, 2048u);
+  EXPECT_EQ(e->capacityFrames(), 2048u);
   for (FadeRamp& u : e->faderUnits) {
     EXPECT_TRUE(u.head == nullptr && u.position == 0u);
     EXPECT_EQ(u.frameOf(1.0f), 48000u);

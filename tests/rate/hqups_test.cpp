@@ -122,13 +122,13 @@ TEST(Hqups, WithoutHarmonicsTheOutputIsTheDelayedConversion) {
       ref.configure(1024, 44100, 48000, 1, kStopDb, kSlope, true, 0.1f);
       std::vector<float> want(1114), prev;
       for (int block = 0; block < 2; ++block) {
-        std::copy(in.begin(), in.end(), e.inL);
-        ASSERT_EQ(e.process(e.inL, e.inR, e.outL, e.outR, 1024), 1114u);
+        std::copy(in.begin(), in.end(), e.inL());
+        ASSERT_EQ(e.process(e.inL(), e.inR(), e.outL(), e.outR(), 1024), 1114u);
         prev = want;
         ASSERT_EQ(ref.convert(in.data(), want.data(), 1024), 1114u);
         for (size_t i = 0; i < 1114; ++i) {
           const float w = i >= delay ? want[i - delay] : (block ? prev[1114 - delay + i] : 0.0f);
-          ASSERT_EQ(e.outL[i], w) << "block " << block << " at " << i;
+          ASSERT_EQ(e.outL()[i], w) << "block " << block << " at " << i;
         }
       }
       EXPECT_EQ(termHqups(h), 1u);
@@ -141,9 +141,9 @@ TEST(Hqups, EqualRatesAreCopiedThenExcited) {
   ASSERT_NE(h, nullptr);
   HqupsEffect& e = object(h);
   EXPECT_EQ(e.outFrames, 26u);  // (27 / 48000) * 48000 truncates to 26
-  for (size_t i = 0; i < 27; ++i) e.inL[i] = 0.01f * static_cast<float>(i + 1);
-  ASSERT_EQ(e.process(e.inL, e.inR, e.outL, e.outR, 27), 26u);
-  for (size_t i = 0; i < 26; ++i) EXPECT_EQ(e.outL[i], i < 8 ? 0.0f : 0.01f * static_cast<float>(i - 7)) << i;
+  for (size_t i = 0; i < 27; ++i) e.inL()[i] = 0.01f * static_cast<float>(i + 1);
+  ASSERT_EQ(e.process(e.inL(), e.inR(), e.outL(), e.outR(), 27), 26u);
+  for (size_t i = 0; i < 26; ++i) EXPECT_EQ(e.outL()[i], i < 8 ? 0.0f : 0.01f * static_cast<float>(i - 7)) << i;
   std::vector<int16_t> pcm(27, 1000), out(27, 0);
   EXPECT_EQ(doHqups(h, pcm.data(), out.data(), 54), 52u);
   EXPECT_EQ(termHqups(h), 1u);
@@ -184,19 +184,19 @@ TEST(Hqups, StereoSharesOneEdgeWhileTheChannelPathMeasuresEach) {
   HqupsEffect& e = object(h);
   std::vector<float> avg(e.exciters[0].capacity);
   for (uint32_t i = 0; i < n; ++i) {
-    e.inL[i] = static_cast<float>(0.3 * std::sin(2 * kPi * 20000 * i / 48000.0));
-    e.inR[i] = static_cast<float>(0.3 * std::sin(2 * kPi * 6000 * i / 48000.0));
-    avg[i] = (e.inR[i] + e.inL[i]) * 0.5f;
+    e.inL()[i] = static_cast<float>(0.3 * std::sin(2 * kPi * 20000 * i / 48000.0));
+    e.inR()[i] = static_cast<float>(0.3 * std::sin(2 * kPi * 6000 * i / 48000.0));
+    avg[i] = (e.inR()[i] + e.inL()[i]) * 0.5f;
   }
   dspfx::HarmonicExciter probe;
   ASSERT_TRUE(probe.configure(e.exciters[0].capacity, 48000, 0.4f, 100, 6000, 1, 16));
   const float shared = probe.detectBandEdge(avg.data());
 
-  ASSERT_EQ(e.process(e.inL, e.inR, e.outL, e.outR, n), e.exciters[0].capacity);
+  ASSERT_EQ(e.process(e.inL(), e.inR(), e.outL(), e.outR(), n), e.exciters[0].capacity);
   EXPECT_EQ(e.exciters[0].detectedHz, shared);
   EXPECT_EQ(e.exciters[1].detectedHz, shared);
-  e.processChannel(0, e.inL, e.outL, n);
-  e.processChannel(1, e.inR, e.outR, n);
+  e.processChannel(0, e.inL(), e.outL(), n);
+  e.processChannel(1, e.inR(), e.outR(), n);
   EXPECT_GT(e.exciters[0].detectedHz, 20000.0f);
   EXPECT_EQ(e.exciters[1].detectedHz, 23812.5f);  // nothing above 16 kHz on the right
   EXPECT_EQ(termHqups(h), 1u);

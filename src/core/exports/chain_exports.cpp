@@ -2,27 +2,16 @@
 
 #include "core/dsp_chain.h"
 #include "core/exports/export_call.h"
-#include "core/handle_registry.h"
 #include "dspfx/dspfx.h"
 
 namespace {
 
-using dspfx::HandleKind;
 using dspfx::handleRegistry;
 using Chain = dspfx::DspChain;
 
-Chain* liveChain(::DspChain* h) {
-  return handleRegistry().contains(h, HandleKind::kChain) ? reinterpret_cast<Chain*>(h) : nullptr;
-}
-
 template <class R, class F>
 R withChain(::DspChain* h, R failure, F&& f) noexcept {
-  try {
-    Chain* c = liveChain(h);
-    return c ? f(*c) : failure;
-  } catch (...) {
-    return failure;
-  }
+  return dspfx::withObject<Chain>(h, failure, f);
 }
 
 }  // namespace
@@ -30,14 +19,8 @@ R withChain(::DspChain* h, R failure, F&& f) noexcept {
 extern "C" {
 
 DSPFX_API DspChain* dspCreate(uint32_t frames, uint32_t channels, uint32_t rate) noexcept {
-  auto* c = new (std::nothrow) Chain(frames, channels, rate);
-  if (!c) return nullptr;
-  try {
-    if (handleRegistry().add(c, HandleKind::kChain)) return reinterpret_cast<::DspChain*>(c);
-  } catch (...) {
-  }
-  delete c;
-  return nullptr;
+  return dspfx::createObject<Chain>([&] { return new (std::nothrow) Chain(frames, channels, rate); },
+                                   [](Chain&) { return true; });
 }
 
 DSPFX_API uint32_t dspAdd(DspChain* chain, DspEffect* effect, uint32_t order) noexcept {
@@ -98,9 +81,12 @@ DSPFX_API uint32_t dspSendFloat(DspChain* chain, const float* in, float* out, ui
 }
 
 DSPFX_API void dspDestroy(DspChain* chain) noexcept {
-  Chain* c = liveChain(chain);
-  if (!c || !handleRegistry().remove(c, HandleKind::kChain)) return;
-  delete c;
+  // The effects go while exceptions can still be caught; the destructor
+  // then finds nothing left to free.
+  dspfx::destroyObject<Chain>(chain, 0, [](Chain& c) {
+    c.clear();
+    return 0;
+  });
 }
 
 }  // extern "C"

@@ -1,3 +1,4 @@
+#include "core/exports/export_call.h"
 #include "core/fastmem_heap.h"
 #include "core/processor_flags.h"
 #include "core/sample_convert.h"
@@ -7,15 +8,22 @@ using namespace dspfx;
 
 extern "C" {
 
-DSPFX_API void* fastmemAlloc(uint32_t size) noexcept { return fastmemHeap().allocate(size); }
-
-DSPFX_API uint32_t fastmemFree(void* ptr) noexcept { return fastmemHeap().release(ptr); }
-
-DSPFX_API void* fastmemRealloc(void* ptr, uint32_t size) noexcept {
-  return fastmemHeap().reallocate(ptr, size);
+// The tracker's lock is the only thing here that could throw.
+DSPFX_API void* fastmemAlloc(uint32_t size) noexcept {
+  return guarded(static_cast<void*>(nullptr), [&] { return fastmemHeap().allocate(size); });
 }
 
-DSPFX_API uint32_t fastmemGetAllocatedSize(void) noexcept { return fastmemHeap().allocatedSize(); }
+DSPFX_API uint32_t fastmemFree(void* ptr) noexcept {
+  return guarded(0u, [&] { return fastmemHeap().release(ptr); });
+}
+
+DSPFX_API void* fastmemRealloc(void* ptr, uint32_t size) noexcept {
+  return guarded(static_cast<void*>(nullptr), [&] { return fastmemHeap().reallocate(ptr, size); });
+}
+
+DSPFX_API uint32_t fastmemGetAllocatedSize(void) noexcept {
+  return guarded(0u, [] { return fastmemHeap().allocatedSize(); });
+}
 
 DSPFX_API void dspEnableMmx(int32_t enable) noexcept {
   processorFlags().mmxEnabled.store(static_cast<uint8_t>(enable), std::memory_order_relaxed);
@@ -31,7 +39,7 @@ DSPFX_API void dspEnableSse(int32_t enable) noexcept {
 
 DSPFX_API uint32_t dspPcmEncode(const float* in, int16_t* out, uint32_t count) noexcept {
   if (count != 0 && (!in || !out)) return 0;
-  return pcmEncode(in, out, count);
+  return guarded(0u, [&] { return pcmEncode(in, out, count); });
 }
 
 DSPFX_API uint32_t dspPcmDecode(void) noexcept { return 0; }

@@ -1,7 +1,12 @@
 #pragma once
-// The one shape of every effect export: look the handle up, check its family,
-// call one method, map the outcome to the C result. Nothing thrown inside
-// (std::bad_alloc from a container) crosses into C: it becomes the failure.
+// The one shape of every export, for effects, chains and wave files alike:
+// look the handle up under its kind, check the family, call one method, map
+// the outcome to the C result. Nothing thrown inside (std::bad_alloc from a
+// container) crosses into C: it becomes the failure value, on the way in,
+// through and out of an object's life.
+//
+// A class handed to the host names its C handle type (T::Handle) and its
+// registry kind (T::kHandleKind); every effect does so through EffectBase.
 #include <cstdint>
 #include <new>
 
@@ -11,24 +16,104 @@
 
 namespace dspfx {
 
-inline DspEffect* toHandle(EffectBase* e) { return reinterpret_cast<DspEffect*>(e); }
-
-// The live effect behind h, or null for anything the registry does not know.
-inline EffectBase* liveEffect(const DspEffect* h) {
-  if (!handleRegistry().contains(h, HandleKind::kEffect)) return nullptr;
-  return reinterpret_cast<EffectBase*>(const_cast<DspEffect*>(h));
-}
-
-// Runs f(T&) when h is a live effect of T's family; failure otherwise.
-template <class T, class R, class F>
-R withEffect(DspEffect* h, R failure, F&& f) noexcept {
+// f(), or failure when it throws.
+template <class R, class F>
+R guarded(R failure, F&& f) noexcept {
   try {
-    EffectBase* e = liveEffect(h);
-    if (!e || e->typeId != T::kTypeId) return failure;
-    return f(*static_cast<T*>(e));
+    return f();
   } catch (...) {
     return failure;
   }
+}
+
+// The live object of T's kind behind h; null for anything the registry does
+// not know, and h is never read through before that.
+template <class T>
+T* liveObject(const typename T::Handle* h) {
+  return static_cast<T*>(handleRegistry().find(h, T::kHandleKind));
+}
+
+// The handle under which a live object was handed out; null otherwise.
+inline DspEffect* toHandle(EffectBase* e) {
+  return static_cast<DspEffect*>(handleRegistry().handleOf(e, HandleKind::kEffect));
+}
+
+// Runs f(T&) when h is a live object of T's kind; failure otherwise.
+template <class T, class R, class F>
+R withObject(typename T::Handle* h, R failure, F&& f) noexcept {
+  return guarded(failure, [&]() -> R {
+    T* o = liveObject<T>(h);
+    return o ? f(*o) : failure;
+  });
+}
+
+// make() builds the object, build(T&) sets it up and says whether it could.
+// Anything that fails leaves no object and no registry entry behind;
+// T::abandon(), where it exists, undoes a build that succeeded when the
+// registry cannot take the object.
+template <class Base, class Make, class Build>
+typename Base::Handle* createObject(Make&& make, Build&& build) noexcept {
+  Base* o = nullptr;
+  try {
+    auto* made = make();
+    o = made;
+    if (!o || !build(*made)) {
+      delete o;
+      return nullptr;
+    }
+    const void* handle = handleRegistry().add(o, Base::kHandleKind);
+    if (!handle) {
+      if constexpr (requires { made->abandon(); }) made->abandon();
+      delete o;
+      return nullptr;
+    }
+    return static_cast<typename Base::Handle*>(const_cast<void*>(handle));
+  } catch (...) {
+    delete o;
+    return nullptr;
+  }
+}
+
+// Takes h out of the registry when accept(T&) agrees (the host, not a chain,
+// must own it), lets finish(T&) close it, destroys it and returns what finish
+// returned; failure for anything not live or not accepted.
+template <class T, class R, class Accept, class Finish>
+R destroyObject(typename T::Handle* h, R failure, Accept&& accept, Finish&& finish) noexcept {
+  T* o = nullptr;
+  try {
+    o = liveObject<T>(h);
+    if (!o || !accept(*o) || !handleRegistry().remove(h, T::kHandleKind)) return failure;
+  } catch (...) {
+    return failure;
+  }
+  R result = guarded(failure, [&]() -> R { return finish(*o); });
+  delete o;
+  return result;
+}
+
+template <class T, class R, class Finish>
+R destroyObject(typename T::Handle* h, R failure, Finish&& finish) noexcept {
+  return destroyObject<T>(h, failure, [](T&) { return true; }, finish);
+}
+
+// ---- effects ------------------------------------------------------------
+
+inline EffectBase* liveEffect(const DspEffect* h) { return liveObject<EffectBase>(h); }
+
+// The live effect of T's family behind h, or null. Also the one seam through
+// which tests reach an effect's internals from its handle.
+template <class T>
+T* effectOf(const DspEffect* h) {
+  EffectBase* e = liveEffect(h);
+  return e && e->typeId == T::kTypeId ? static_cast<T*>(e) : nullptr;
+}
+
+template <class T, class R, class F>
+R withEffect(DspEffect* h, R failure, F&& f) noexcept {
+  return guarded(failure, [&]() -> R {
+    T* e = effectOf<T>(h);
+    return e ? f(*e) : failure;
+  });
 }
 
 // A do call: refuses blocks above the capacity, missing buffers and effects
@@ -37,41 +122,24 @@ template <class T, class F>
 uint32_t withBlock(DspEffect* h, const void* in, const void* out, uint32_t bytes,
                    F&& f) noexcept {
   return withEffect<T>(h, 0u, [&](T& e) -> uint32_t {
-    if (!e.allocated) return 0;
+    if (!e.allocated()) return 0;
     if (bytes != 0 && (!in || !out)) return 0;
-    if (e.framesIn(bytes) > e.capacityFrames) return 0;
+    if (e.framesIn(bytes) > e.capacityFrames()) return 0;
     return f(e);
   });
 }
 
-// An init call: build(T&) sets the new object up and says whether it could.
-// Anything that fails leaves nothing behind.
 template <class T, class F>
 DspEffect* createEffect(F&& build) noexcept {
-  T* e = nullptr;
-  try {
-    e = new (std::nothrow) T();
-    if (!e) return nullptr;
-    if (!build(*e) || !handleRegistry().add(e, HandleKind::kEffect)) {
-      delete e;
-      return nullptr;
-    }
-    return toHandle(e);
-  } catch (...) {
-    delete e;
-    return nullptr;
-  }
+  return createObject<EffectBase>([] { return new (std::nothrow) T(); }, build);
 }
 
 // A term call: 1 when h was a live effect of T's family that the host (not a
 // chain) owned; it is destroyed. 0 and nothing touched otherwise.
 template <class T>
 uint32_t destroyEffect(DspEffect* h) noexcept {
-  EffectBase* e = liveEffect(h);
-  if (!e || e->typeId != T::kTypeId) return 0;
-  if (!handleRegistry().remove(h, HandleKind::kEffect)) return 0;
-  delete e;
-  return 1;
+  return destroyObject<EffectBase>(
+      h, 0u, [](EffectBase& e) { return e.typeId == T::kTypeId; }, [](EffectBase&) { return 1u; });
 }
 
 }  // namespace dspfx
