@@ -110,7 +110,7 @@ TEST_F(Tool, StretchAndPitchKeepLengthInAlignedModeAndDesignInModeZero) {
     ASSERT_EQ(run("process " + in + " " + path("p.wav") + " pitch:semitones=5 --block " + block).code, 0);
     EXPECT_EQ(readAll(path("p.wav")).size(), src.size()) << "block " << block;
   }
-  // mode=0 is the design's stretcher, sample for sample.
+  // mode=0 is the design's stretcher.
   ASSERT_EQ(run("process " + in + " " + path("d.wav") + " stretch:ratio=1.5,mode=0 --block 1000").code, 0);
   DspEffect* st = initStretch(1000, 2, 44100, static_cast<float>(-1000.0 * std::log2(1.5)), 0.0f, 0.04f, 0.01f);
   std::vector<int16_t> want, block(size_t{getStretchDstSize(st, 1000) + 1} * 2);
@@ -120,7 +120,14 @@ TEST_F(Tool, StretchAndPitchKeepLengthInAlignedModeAndDesignInModeZero) {
     want.insert(want.end(), block.begin(), block.begin() + bytes / 2);
   }
   EXPECT_EQ(termStretch(st), 1u);
-  EXPECT_EQ(readAll(path("d.wav")), want);
+  // The tool runs the chain on floats from its own PCM reading and rounds
+  // once at the end, where doStretch converts with the library's scale and
+  // truncates: 1 LSB for each end.
+  const std::vector<int16_t> got = readAll(path("d.wav"));
+  ASSERT_EQ(got.size(), want.size());
+  int worst = 0;
+  for (size_t i = 0; i < got.size(); ++i) worst = std::max(worst, std::abs(got[i] - want[i]));
+  EXPECT_LE(worst, 2);
 }
 
 TEST_F(Tool, InfoAndPicturesDescribeTheFile) {
