@@ -470,7 +470,7 @@ DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) DSPFX_NOE
  *  input frames since the ratio last changed, so the total length is exact
  *  whatever the block size; a block gives at most ceil(frames x ratio),
  *  which getStretchDstSize then reports. The output lags the input by
- *  about 100 ms of input; scale 0 runs as ratio 1 with the same lag.
+ *  about 0.2 s of input; scale 0 runs as ratio 1 with the same lag.
  *  grainTime and hopTime do not apply; the scale and level rules above
  *  hold. Takes effect from the next block, the new engine starting from
  *  silence; in a chain, call dspAdjust afterwards so the next effect learns
@@ -536,7 +536,7 @@ DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) DS
  *  (when antiAlias is set and the pitch goes down, the result is low-passed
  *  below the scaled band). Steady tones keep their level and land on the
  *  shifted frequency. Both channels change pitch at the same frame. The
- *  output lags the input by about 100 ms; pitch 0 runs unshifted with the
+ *  output lags the input by about 0.2 s; pitch 0 runs unshifted with the
  *  same lag. grainTime, hopTime and interpolation do not apply; the pitch
  *  and level rules above hold (the low-pass follows the grains' pitch).
  *  Takes effect from the next block, the new engine starting from silence.
