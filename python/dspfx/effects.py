@@ -262,7 +262,12 @@ class Stretch(Effect):
     def _make(self, f):
         a = self._values
         scale = -1000.0 * math.log2(a["ratio"])
-        return lib.initStretch(f.frames, f.channels, f.rate, scale, a["level"], a["grain"], a["hop"])
+        e = lib.initStretch(f.frames, f.channels, f.rate, scale, a["level"], a["grain"], a["hop"])
+        if e and int(a["mode"]) != 0:
+            if not _lib.has("setStretchMode") or not lib.setStretchMode(e, int(a["mode"])):
+                _lib._TERM["Stretch"](e)
+                self._refuse("this library build has no aligned grains (mode=0 runs the fixed grains)")
+        return e
 
 
 class Pitch(Effect):
@@ -273,8 +278,13 @@ class Pitch(Effect):
         cents = a["cents"] + 100 * a["semitones"]
         if cents < -1200 or cents > 1200:
             self._refuse("the shift must stay within one octave either way")
-        return lib.initPitchShift(f.frames, f.channels, f.rate, cents, a["level"], a["grain"], a["hop"],
-                                  int(a["cubic"]), int(a["antialias"]))
+        e = lib.initPitchShift(f.frames, f.channels, f.rate, cents, a["level"], a["grain"], a["hop"],
+                               int(a["cubic"]), int(a["antialias"]))
+        if e and int(a["mode"]) != 0:
+            if not _lib.has("setPitchShiftMode") or not lib.setPitchShiftMode(e, int(a["mode"])):
+                _lib._TERM["PitchShift"](e)
+                self._refuse("this library build has no aligned grains (mode=0 runs the fixed grains)")
+        return e
 
 
 class Chorus(Effect):
