@@ -485,6 +485,32 @@ DSPFX_API uint32_t setStretchOutLevel(DspEffect* handle, float outLevelDb) DSPFX
 /** size x the latest scale's ratio, truncated: the output size to expect
  *  for an input of size (bytes or frames). 0 for a bad handle. */
 DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) DSPFX_NOEXCEPT;
+/** Extension: the grain engine. 0 = the granular stretcher above (the
+ *  default); 1 = aligned grains: each grain starts where, inside a seek
+ *  window around the position the ratio asks for, the input best continues
+ *  the previous grain (normalised cross-correlation on the sum of the
+ *  channels, so both splice together), cross-faded with a window whose
+ *  overlapped sum is 1, so steady tones keep their pitch and level. In mode
+ *  1 a block gives floor(I x ratio) minus what earlier blocks gave, I the
+ *  input frames since the ratio last changed, so the total length is exact
+ *  whatever the block size; a block gives at most ceil(frames x ratio),
+ *  which getStretchDstSize then reports. The output lags the input by
+ *  about 0.2 s of input; scale 0 runs as ratio 1 with the same lag.
+ *  grainTime and hopTime do not apply; the scale and level rules above
+ *  hold. Takes effect from the next block, the new engine starting from
+ *  silence; in a chain, call dspAdjust afterwards so the next effect learns
+ *  the new block size. 1, or 0 for a bad handle, a mode other than 0 or 1
+ *  or lacking memory (the mode then stays). Not while doStretch runs. */
+DSPFX_API uint32_t setStretchMode(DspEffect* handle, uint32_t mode) DSPFX_NOEXCEPT;
+/** Extension: the lengths of mode 1 in seconds, each 0 (the default: from
+ *  the sample rate and the ratio, about 50-90 ms grains, a 20 ms seek
+ *  window and a 10 ms cross-fade) or up to 1: sequenceTime the output per
+ *  grain, seekTime the width of the seek window, overlapTime the
+ *  cross-fade (kept below the grain). Restarts the aligned engine from
+ *  silence. 1, or 0 for a bad handle, a value outside 0 .. 1 or lacking
+ *  memory (the lengths then stay). Not while doStretch runs. */
+DSPFX_API uint32_t setStretchAlignedTimes(DspEffect* handle, float sequenceTime, float seekTime,
+                                          float overlapTime) DSPFX_NOEXCEPT;
 /** Destroys the stretcher. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termStretch(DspEffect* handle) DSPFX_NOEXCEPT;
 
@@ -527,6 +553,27 @@ DSPFX_API uint32_t setPitchShiftPitch(DspEffect* handle, float pitch) DSPFX_NOEX
  *  called from another thread like setPitchShiftPitch. 1, or 0 for a bad
  *  handle. */
 DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;
+/** Extension: the grain engine. 0 = the granular shifter above (the
+ *  default); 1 = aligned grains: the input (low-passed below the new
+ *  Nyquist frequency when antiAlias is set and the pitch goes up) is read
+ *  2^(cents/1200) times as fast by four-point cubic interpolation and then
+ *  stretched back to its length by the aligned grains of setStretchMode
+ *  (when antiAlias is set and the pitch goes down, the result is low-passed
+ *  below the scaled band). Steady tones keep their level and land on the
+ *  shifted frequency. Both channels change pitch at the same frame. The
+ *  output lags the input by about 0.2 s; pitch 0 runs unshifted with the
+ *  same lag. grainTime, hopTime and interpolation do not apply; the pitch
+ *  and level rules above hold (the low-pass follows the grains' pitch).
+ *  Takes effect from the next block, the new engine starting from silence.
+ *  1, or 0 for a bad handle, a mode other than 0 or 1 or lacking memory
+ *  (the mode then stays). Not while doPitchShift runs. */
+DSPFX_API uint32_t setPitchShiftMode(DspEffect* handle, uint32_t mode) DSPFX_NOEXCEPT;
+/** Extension: the lengths of mode 1 in seconds, as setStretchAlignedTimes
+ *  (each 0, the default, or up to 1). 1, or 0 for a bad handle, a value
+ *  outside 0 .. 1 or lacking memory (the lengths then stay). Not while
+ *  doPitchShift runs. */
+DSPFX_API uint32_t setPitchShiftAlignedTimes(DspEffect* handle, float sequenceTime,
+                                             float seekTime, float overlapTime) DSPFX_NOEXCEPT;
 /** Destroys the pitch shifter (not while another thread uses it). 1, or 0
  *  for a bad handle. */
 DSPFX_API uint32_t termPitchShift(DspEffect* handle) DSPFX_NOEXCEPT;

@@ -354,6 +354,11 @@ void PitchShiftChannel::processPiece(const float* in, float* out, uint32_t n) {
   }
 }
 
+void PitchShiftChannel::adoptPending() {
+  BusyScope scope(busy, false);
+  active = pending;
+}
+
 void PitchShiftChannel::followState(const PitchShiftChannel& other) {
   GrainChannel::followState(other);
   filter.followState(other.filter);

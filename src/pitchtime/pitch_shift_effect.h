@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "pitchtime/aligned_pitch.h"
 #include "pitchtime/pitch_shift_channel.h"
 
 namespace dspfx {
@@ -21,12 +22,20 @@ class PitchShiftEffect : public EffectBase {
   // channel takes the change between two pieces.
   void setPitch(float newPitch);
   void setOutLevel(float outLevelDb);
+  // 0: the granular shifter; 1: aligned grains. Takes effect from the next
+  // block; the new mode starts from silence. False for other values or
+  // when memory cannot be had (the mode then stays).
+  bool setMode(uint32_t newMode);
+  // Aligned grain lengths in seconds (0: follow the rate and ratio); the
+  // aligned engine restarts from silence.
+  bool setAlignedTimes(const AlignedGrainTimes& times);
 
   uint32_t setup(uint32_t frames, uint32_t channels, uint32_t rate) override;
   uint32_t processChannel(uint32_t channel, const float* in, float* out,
                           uint32_t frames) override;
   uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
                    uint32_t frames) override;
+  uint32_t processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
   PitchShiftChannel channels[2];
   float pitch = 0.0f;
@@ -35,9 +44,15 @@ class PitchShiftEffect : public EffectBase {
   float hopTime = 0.0f;
   uint32_t interpolation = 0;
   bool antiAlias = false;
+  uint32_t mode = 0;
+  AlignedGrainTimes alignedTimes;
+  AlignedPitch aligned;
 
  private:
   bool buildChannels(uint32_t rate);
+  bool prepareAligned();
+  void processAligned(const float* inL, const float* inR, float* outL, float* outR,
+                      uint32_t frames);
 };
 
 }  // namespace dspfx

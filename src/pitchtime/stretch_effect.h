@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "pitchtime/aligned_stretch.h"
 #include "pitchtime/stretch_channel.h"
 
 namespace dspfx {
@@ -20,9 +21,16 @@ class StretchEffect : public EffectBase {
 
   void setScale(float newScale);
   void setOutLevel(float outLevelDb);
+  // 0: the granular stretcher; 1: aligned grains. Takes effect from the
+  // next block; the new mode starts from silence. False for other values
+  // or when memory cannot be had (the mode then stays).
+  bool setMode(uint32_t newMode);
+  // Aligned grain lengths in seconds (0: follow the rate and ratio); the
+  // aligned engine restarts from silence.
+  bool setAlignedTimes(const AlignedGrainTimes& times);
 
   uint32_t setup(uint32_t frames, uint32_t channels, uint32_t rate) override;
-  uint32_t getDstSize(uint32_t size) override { return channels[0].dstSize(size); }
+  uint32_t getDstSize(uint32_t size) override;
   uint32_t processChannel(uint32_t channel, const float* in, float* out,
                           uint32_t frames) override;
   uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
@@ -34,6 +42,9 @@ class StretchEffect : public EffectBase {
   float outputLevel = 0.0f;
   float grainTime = 0.0f;
   float hopTime = 0.0f;
+  uint32_t mode = 0;
+  AlignedGrainTimes alignedTimes;
+  AlignedStretch aligned;
 
  private:
   bool buildChannels(uint32_t frames, uint32_t rate, uint32_t& outputCapacity);
@@ -42,6 +53,11 @@ class StretchEffect : public EffectBase {
   // setup. False when they cannot grow.
   bool reserveOutput(uint32_t frames);
   bool growOutput(uint32_t outputFrames);
+  // The aligned engine over one block; output frames.
+  uint32_t processAligned(const float* inL, const float* inR, float* outL, float* outR,
+                          uint32_t frames);
+  // The ratio the aligned engine runs a piece at: 1 for a scale of 0.
+  static double alignedRatio(const StretchParams& p) { return p.bypass ? 1.0 : p.ratio; }
 };
 
 }  // namespace dspfx
