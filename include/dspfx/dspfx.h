@@ -188,7 +188,7 @@ DSPFX_API uint32_t setShelvingEQOutputLevel(DspEffect* handle, float outputLevel
  *  whose results are the reference. 1 is fast convolution of the same taps:
  *  the same delay of 2N - 1 frames and the same output up to float rounding
  *  (a few units of float rounding of the sum of |taps| x the input's peak,
- *  far below one 16-bit step at ordinary gains). It pays from about N = 16;
+ *  far below one 16-bit step at ordinary gains). It pays from about N = 32;
  *  at N = 128 it costs about a sixth of the direct form, and its cost per
  *  frame hardly grows with N; blocks of max(N, 64) frames or more run
  *  fastest. The first switch to 1 allocates (about 80 KB plus 110 N bytes
