@@ -60,12 +60,6 @@ void destroyLoose(const PluginInfo& info, DspEffect* e) {
   else if (n == "pitch") termPitchShift(e);
 }
 
-uint32_t powerOfTwoAtLeast(double v) {
-  uint32_t n = 1;
-  while (n < v) n <<= 1;
-  return n;
-}
-
 // Frames of 32-bit float time that one step of the fader's timeline can be
 // off by at this position, so a ramp is never scheduled into the past.
 double timelineSlack(uint64_t position) { return 1.5 + 2.5e-7 * static_cast<double>(position); }
@@ -103,6 +97,7 @@ BuiltEffect* EffectInstance::make(const PluginInfo& info, const float* values, d
   built->chain = dspCreate(capacity, info.channels, hz);
   if (!built->chain) return nullptr;
   DspEffect* e = nullptr;
+  const tool::StreamFormat format{capacity, info.channels, hz, 1e9};
   try {
     if (isEffect(info, "fade")) {
       e = initFader(capacity, info.channels, hz, 1.0f, values[findControl(info, "level")], 0.0f);
@@ -115,9 +110,12 @@ BuiltEffect* EffectInstance::make(const PluginInfo& info, const float* values, d
         arg.values["semitones"] = 0.0;
       }
       // The stream's length only matters to the tool's whole-stream fades.
-      e = tool::makeEffect(arg, {capacity, info.channels, hz, 1e9});
+      e = tool::makeEffect(arg, format);
+      const int64_t latency = e ? tool::effectLatency(arg, format) : 0;
+      built->latency = latency > 0 ? static_cast<uint32_t>(latency) : 0;
     }
   } catch (...) {
+    if (e) destroyLoose(info, e);
     return nullptr;
   }
   if (!e) return nullptr;
@@ -126,10 +124,6 @@ BuiltEffect* EffectInstance::make(const PluginInfo& info, const float* values, d
     return nullptr;
   }
   built->effect = e;
-  if (isEffect(info, "eq")) {
-    const int b = findControl(info, "bands");
-    built->latency = 2 * powerOfTwoAtLeast(b >= 0 ? values[b] : 128) - 1;
-  }
   return built.release();
 }
 

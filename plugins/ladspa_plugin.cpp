@@ -40,10 +40,12 @@ LADSPA_PortRangeHintDescriptor defaultHint(double lo, double hi, double def, boo
       {LADSPA_HINT_DEFAULT_LOW, between(0.25)}, {LADSPA_HINT_DEFAULT_MIDDLE, between(0.5)},
       {LADSPA_HINT_DEFAULT_HIGH, between(0.75)},
   };
+  // Nearness as a host's slider shows it: by ratio on a logarithmic port.
+  auto distance = [&](double v) { return log ? std::fabs(std::log(v / def)) : std::fabs(v - def); };
   Choice best = choices[0];
   for (const Choice& c : choices) {
-    if (c.value < lo || c.value > hi) continue;
-    if (std::fabs(c.value - def) < std::fabs(best.value - def)) best = c;
+    if (c.value < lo || c.value > hi || (log && c.value <= 0)) continue;
+    if (distance(c.value) < distance(best.value)) best = c;
   }
   return best.hint;
 }

@@ -13,6 +13,7 @@ The targets live here and nowhere else.
 """
 import glob
 import json
+import re
 import os
 import statistics
 import sys
@@ -24,6 +25,8 @@ RATIO_TARGETS = {
     ("realFft", "kissfft"): 0.3,
     ("doResampler", "libsamplerate-linear"): 0.7,
     ("doResampler", "soxr-quick"): 1.0,
+    ("doResampler", "soxr-low"): 1.0,
+    ("doResampler", "libsamplerate-sinc-fastest"): 0.5,
     ("doStretch", "soundtouch"): 0.5,
     ("doPitchShift", "soundtouch"): 0.7,
     ("wavefile", "libsndfile"): 1.0,
@@ -31,6 +34,35 @@ RATIO_TARGETS = {
     ("floatToPcm16", "sse2-loop"): 1.2,
     ("doIirFilter", "biquads"): 1.5,
 }
+
+# The band-limited resampler rows are set against the band-limited peers, the
+# interpolating ones against the interpolating peers.
+BAND_LIMITED_RATE_IMPLS = {"dspfx-q2", "dspfx-q2-float"}
+BAND_LIMITED_RATE_PEERS = {"libsamplerate-sinc-fastest", "soxr-low", "speexdsp-q4"}
+
+# (work, case, impl, other library impl) -> largest time ratio impl / other.
+LIBRARY_TARGETS = {
+    ("doResampler", "44100-48000", "dspfx-q1", "dspfx-cubic"): 1.1,
+}
+
+# Rows of this work carry measured quality figures (counters q/...) rather
+# than times; (case, impl) -> {counter: (comparison, bound)}.
+QUALITY_WORK = "rateQuality"
+QUALITY_TARGETS = {
+    ("44100-48000", "dspfx-q2"): {"q/snr": (">=", 95.0), "q/sweepAvg": ("<=", -88.0)},
+    ("44100-48000", "dspfx-q2-float"): {"q/snr": (">=", 95.0), "q/sweepAvg": ("<=", -88.0)},
+}
+QUALITY_LABELS = {"q/snr": "SNR", "q/spur": "spur", "q/level": "level", "q/sweepAvg": "sweep average",
+                  "q/sweepWorst": "sweep worst"}
+QUALITY_COLUMNS = [("q/snr", "SNR dB"), ("q/spur", "spur dB"), ("q/level", "level dBFS"),
+                   ("q/sweepAvg", "sweep average dB"), ("q/sweepWorst", "sweep worst dB")]
+
+
+def paired(work, impl, peer):
+    if work != "doResampler":
+        return True
+    return (impl in BAND_LIMITED_RATE_IMPLS) == (peer in BAND_LIMITED_RATE_PEERS)
+
 
 # (work, case) -> smallest x real time (stereo) that meets the target, for
 # rows without a peer.
@@ -92,14 +124,16 @@ def load_rows(path):
     rows = {}
     iterations = {}
     for b in data["benchmarks"]:
-        base = b.get("run_name", b["name"])
+        # A row that fixes its iteration count carries it in its name.
+        base = re.sub(r"/iterations:\d+$", "", b.get("run_name", b["name"]))
         if base.count("/") < 2:
             continue
         row = rows.setdefault(base, Row(base))
         if b.get("error_occurred"):
             row.error = b.get("error_message", "skipped")
             continue
-        counters = {k: v for k, v in b.items() if k == "xRealTime" or k.startswith("s/")}
+        counters = {k: v for k, v in b.items()
+                    if k == "xRealTime" or k.startswith("s/") or k.startswith("q/")}
         cpu = b["cpu_time"] * TIME_UNITS[b.get("time_unit", "ns")]
         if b.get("run_type") == "aggregate":
             name = b.get("aggregate_name")
@@ -129,7 +163,8 @@ def comparison_table(rows, tally):
     ]
     by_key = {}
     for r in rows:
-        by_key.setdefault((r.work, r.case), []).append(r)
+        if r.work != QUALITY_WORK:
+            by_key.setdefault((r.work, r.case), []).append(r)
     for (work, case), group in by_key.items():
         libs = [r for r in group if is_library(r.impl)]
         peers = [r for r in group if not is_library(r.impl)]
@@ -137,6 +172,8 @@ def comparison_table(rows, tally):
             continue
         for lib in libs:
             for peer in peers:
+                if not paired(work, lib.impl, peer.impl):
+                    continue
                 target = RATIO_TARGETS.get((work, peer.impl))
                 target_text = f"<= {target}" if target is not None else "—"
                 if lib.error or peer.error:
@@ -165,9 +202,9 @@ def standalone_table(rows, tally):
         "| work | case | dspfx | x real time | cost | target | met |",
         "|---|---|---|---:|---:|---:|---|",
     ]
-    paired = {(r.work, r.case) for r in rows if not is_library(r.impl)}
+    with_peer = {(r.work, r.case) for r in rows if not is_library(r.impl)}
     for r in rows:
-        if not is_library(r.impl) or (r.work, r.case) in paired:
+        if not is_library(r.impl) or (r.work, r.case) in with_peer or r.work == QUALITY_WORK:
             continue
         target = SPEED_TARGETS.get((r.work, r.case))
         target_text = f">= {target} x" if target is not None else "—"
@@ -184,6 +221,52 @@ def standalone_table(rows, tally):
             verdict = met(ok)
         speed_text = f"{speed:,.0f} x" if speed is not None else ""
         out.append(f"| {r.work} | {r.case} | {r.impl} | {speed_text} | {r.cost()} | {target_text} | {verdict} |")
+    return out
+
+
+def library_table(rows, tally):
+    out = [
+        "| work | case | dspfx | speed | against | speed | time ratio | target | met |",
+        "|---|---|---|---:|---|---:|---:|---:|---|",
+    ]
+    by_name = {(r.work, r.case, r.impl): r for r in rows}
+    for (work, case, impl, base), target in LIBRARY_TARGETS.items():
+        a, b = by_name.get((work, case, impl)), by_name.get((work, case, base))
+        if not a or not b or a.error or b.error:
+            out.append(f"| {work} | {case} | {impl} | | {base} | | — | <= {target} | — |")
+            tally["skipped"] += 1
+            continue
+        ratio = a.cpu / b.cpu
+        ok = ratio <= target
+        tally["met" if ok else "missed"] += 1
+        out.append(f"| {work} | {case} | {impl} | {a.speed()} | {base} | {b.speed()} | {ratio:.2f} "
+                   f"| <= {target} | {met(ok)} |")
+    return out
+
+
+def quality_table(rows, tally):
+    heads = " | ".join(title for _, title in QUALITY_COLUMNS)
+    out = [f"| case | converter | {heads} | target | met |",
+           "|---|---|" + "---:|" * len(QUALITY_COLUMNS) + "---|---|"]
+    for r in sorted(rows, key=lambda r: (r.case, not is_library(r.impl), r.impl)):
+        if r.work != QUALITY_WORK:
+            continue
+        targets = QUALITY_TARGETS.get((r.case, r.impl), {})
+        target_text = ", ".join(f"{QUALITY_LABELS[k]} {op} {bound:g}" for k, (op, bound) in targets.items()) or "—"
+        if r.error:
+            out.append(f"| {r.case} | {r.impl} | skipped: {r.error} |" + " |" * (len(QUALITY_COLUMNS) - 1)
+                       + f" {target_text} | — |")
+            if targets:
+                tally["skipped"] += 1
+            continue
+        cells = " | ".join(f"{r.counters[k]:.1f}" if k in r.counters else "" for k, _ in QUALITY_COLUMNS)
+        verdict = "—"
+        if targets:
+            missed = [QUALITY_LABELS[k] for k, (op, bound) in targets.items()
+                      if k not in r.counters or not (r.counters[k] >= bound if op == ">=" else r.counters[k] <= bound)]
+            tally["met" if not missed else "missed"] += 1
+            verdict = "yes" if not missed else f"**no** ({', '.join(missed)})"
+        out.append(f"| {r.case} | {r.impl} | {cells} | {target_text} | {verdict} |")
     return out
 
 
@@ -270,6 +353,8 @@ def write_report(bench_json, sox_dir, out_path):
     tally = {"met": 0, "missed": 0, "skipped": 0}
     comparisons = comparison_table(rows, tally)
     standalone = standalone_table(rows, tally)
+    own = library_table(rows, tally)
+    quality = quality_table(rows, tally)
     sox = sox_table(sox_dir, tally)
     reps = max((r.repetitions for r in rows), default=0)
 
@@ -316,6 +401,28 @@ def write_report(bench_json, sox_dir, out_path):
         "## Without a peer",
         "",
         *standalone,
+        "",
+        "## Between the library's own forms",
+        "",
+        *own,
+        "",
+        "## Rate conversion quality",
+        "",
+        "44100 -> 48000 Hz, 16-bit mono in and out, 4096-frame blocks, processor",
+        "switches on. *SNR*: a 1 kHz full-scale sine, eight 16384-sample Kaiser-windowed",
+        "(beta 14) spectra averaged after the first 0.5 s; the tone (25 Hz either side",
+        "of its peak) against everything else from 20 Hz up. *spur*: the strongest",
+        "other line (9 bins) against the tone. *level*: the tone's level. *sweep*: a",
+        "0 - 22 kHz linear sweep over 20 s at -6 dBFS, 8192-sample spectra every 4096",
+        "samples; in each spectrum whose tone lies between 200 Hz and 20 kHz, the",
+        "strongest line more than 250 Hz from the tone against the tone; the average",
+        "(in dB) and the worst over those spectra. Two 16-bit roundings (in and out)",
+        "bound the SNR near 95 dB; peers round their own float output to 16 bits.",
+        "The dspfx rows run doResampler, with the library's own PCM conversions;",
+        "`dspfx-q2-float` runs the same converter in a chain on floats, converted to",
+        "and from 16 bits by the benchmark as the libsamplerate rows are.",
+        "",
+        *quality,
         "",
         "## Whole program against sox",
         "",

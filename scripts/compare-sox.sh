@@ -71,7 +71,8 @@ for f in 31.25 62.5 125 250 500 1000 2000 4000 8000 16000; do ten_bands+="equali
 # equaliser, and sox's FIR effect with those very taps; ten peaking bands
 # against the graphic equaliser's ten octave boosts; two cascaded biquads
 # against the order-4 low- and high-pass; quick (cubic) rate conversion for
-# the cubic resampler and the upsampler; a logarithmic fade for the fade in
+# the cubic resampler and the upsampler (quality=0), low-quality band-limited
+# rate conversion for their band-limited default; a logarithmic fade for the fade in
 # dB; both the search-free granular stretch with the tool's 40 ms grain and
 # the searching tempo for the stretch; pitch, which sox builds from tempo
 # and rate; sox's gain, trim, reverse and channels for the tool's basic
@@ -79,8 +80,10 @@ for f in 31.25 62.5 125 250 500 1000 2000 4000 8000 16000; do ten_bands+="equali
 # output that effects have altered). Effects the tool does not have are
 # skipped.
 comparisons=(
-  "resample|resample:rate=48000|rate -q 48000"
-  "hqups|hqups|rate -q 48000"
+  "resample|resample:rate=48000,quality=0|rate -q 48000"
+  "resample~bandlimited|resample:rate=48000|rate -l 48000"
+  "hqups|hqups:quality=0|rate -q 48000"
+  "hqups~bandlimited|hqups|rate -l 48000"
   "eq~bass+treble|eq:$eq_args|bass 4 250 treble -3 4000"
   "eq~fir|eq:$eq_args|fir $work/eq-taps.txt"
   "geq|geq:g31=3,g62=3,g125=3,g250=3,g500=3,g1k=3,g2k=3,g4k=3,g8k=3,g16k=3|$ten_bands"

@@ -92,7 +92,7 @@ _OPTIONAL = {
     "setHqupsQuality": (_u32, [_ptr, _i32]),
     "setStretchMode": (_u32, [_ptr, _i32]),
     "setPitchShiftMode": (_u32, [_ptr, _i32]),
-    "setShelvingEQMode": (_u32, [_ptr, _i32]),
+    "setShelvingEQMode": (_u32, [_ptr, _u32]),
 }
 
 

@@ -30,6 +30,7 @@ FAMILIES = (
         Param("highfreq", "Hz", 20, 20000, 4000, "mid/high boundary"),
         Param("bands", "", 16, 1024, 128, "frequency resolution, a power of two"),
         Param("level", "dB", -40, 20, 0, "output level"),
+        Param("mode", "0/1", 0, 1, 1, "1: fast convolution, 0: direct form (same filter)"),
     )),
     Family("geq", "resonant boosts at ten octave centres (31 Hz ... 16 kHz) over the dry signal", (
         Param("g31", "dB", 0, 15, 0, "31 Hz boost"),
@@ -52,10 +53,10 @@ FAMILIES = (
         Param("freq", "Hz", 1, 200000, 200, "cutoff (below half the sample rate)"),
         Param("order", "", 1, 64, 4, "filter order"),
     )),
-    Family("fade", "fade in at the start and out at the end", (
+    Family("fade", "fade in at the start and out at the end: the level moves in a straight line in dB between floor and 0 dB, multiplied by a straight ramp from zero, so the first and last samples are digital silence", (
         Param("in", "s", 0, 3600, 1, "fade-in length (0: none)"),
         Param("out", "s", 0, 3600, 1, "fade-out length (0: none)"),
-        Param("floor", "dB", -50, 0, -50, "level faded from and to"),
+        Param("floor", "dB", -50, 0, -50, "level the dB line starts from and ends at"),
     )),
     Family("stretch", "change duration, keep pitch", (
         Param("ratio", "x", 0.25, 4, 2, "output duration / input duration"),
@@ -79,6 +80,24 @@ FAMILIES = (
         Param("period", "s", 0, 60, 2, "seconds per sweep (0: no sweep)"),
         Param("mix", "%", 0, 200, 50, "level of each voice"),
         Param("dry", "%", 0, 200, 100, "level of the dry signal"),
-    )),)
+    )),
+    Family("gain", "change the level", (
+        Param("db", "dB", -120, 60, 0, "gain (negative: quieter)"),
+    )),
+    Family("norm", "scale the whole stream so its highest peak reaches the level (reads it all first)", (
+        Param("level", "dBFS", -120, 0, 0, "peak level to reach"),
+    )),
+    Family("trim", "keep only part of the stream", (
+        Param("start", "s", 0, 1e6, 0, "where the kept part starts"),
+        Param("length", "s", 0, 1e6, 0, "how long it is (0: to the end)"),
+    )),
+    Family("channels", "mono to stereo (copies the channel) or to mono (averages the channels)", (
+        Param("count", "", 1, 2, 2, "channels out: 1 or 2"),
+    )),
+    Family("reverse", "play the stream backwards (reads it all first)", (
+    )),
+)
 
 BY_NAME = {f.name: f for f in FAMILIES}
+# Steps the tool runs itself, with no library object behind them.
+TOOL_ONLY = ("gain", "norm", "trim", "channels", "reverse")

@@ -17,7 +17,7 @@ import traceback
 import uuid
 from concurrent.futures import ThreadPoolExecutor, as_completed
 
-from .effects import BLOCK, Chain, parse_effect
+from .effects import BLOCK, parse_effect
 from .io import PART_TAG, process_file
 
 
@@ -28,23 +28,24 @@ class BatchError(ValueError):
 def run_task(task, tag):
     """Processes one file; returns a result record and never raises for a
     file's own faults, so that a cluster does not retry a bad file."""
-    start = time.perf_counter()
+    start, cpu = time.perf_counter(), time.thread_time()
     result = {"src": task["src"], "dst": task["dst"], "ok": False, "error": None, "seconds": 0.0}
     try:
-        chain = Chain.parse(task["effects"])
+        effects = [parse_effect(e) for e in task["effects"]]
         for key, value in task.get("overrides", {}).items():
             family, _, param = key.partition(".")
-            target = next((e for e in chain.effects if e.family == family), None)
+            target = next((e for e in effects if e.family == family), None)
             if target is None:
                 raise ValueError(f"{key}: the chain has no {family} effect")
             setattr(target, param, value)
         os.makedirs(os.path.dirname(os.path.abspath(task["dst"])), exist_ok=True)
-        seconds, clipped = process_file(task["src"], task["dst"], chain, block=task.get("block", BLOCK),
+        seconds, clipped = process_file(task["src"], task["dst"], effects, block=task.get("block", BLOCK),
                                   subtype=task.get("subtype"), part_tag=tag)
         result.update(ok=True, seconds=seconds, clipped=clipped)
     except Exception as e:  # a bad file is reported, not fatal
         result["error"] = f"{type(e).__name__}: {e}"
     result["wall"] = time.perf_counter() - start
+    result["cpu"] = time.thread_time() - cpu
     return result
 
 
@@ -204,9 +205,10 @@ def run_batch(tasks, jobs=None, scheduler=None, progress=True, stream=None, clus
 
 
 def format_report(report):
+    clipped = sum(r.get("clipped", 0) for r in report["done"])
     lines = [f"{len(report['done'])} files done, {len(report['failed'])} failed; "
              f"{report['audio_seconds']:.1f} s of audio in {report['wall_seconds']:.2f} s "
-             f"({report['realtime']:.1f}x real time)"]
+             f"({report['realtime']:.1f}x real time)" + (f"; {clipped} samples clipped" if clipped else "")]
     for r in sorted(report["failed"], key=lambda r: r["src"]):
         lines.append(f"  failed: {r['src']}: {r['error']}")
     return "\n".join(lines)

@@ -13,7 +13,7 @@ import numpy as np
 
 from . import _lib
 from ._lib import lib
-from ._table import BY_NAME, FAMILIES
+from ._table import BY_NAME, FAMILIES, TOOL_ONLY
 
 BLOCK = 4096
 _UINT32_MAX = 0xFFFFFFFF
@@ -153,14 +153,28 @@ class Hqups(Effect):
 class EQ(Effect):
     family = "eq"
 
+    def check(self):
+        """The rules between parameters: ValueError when one is broken."""
+        a = self._values
+        if a["bands"] != 2.0 ** round(math.log2(a["bands"])):
+            self._refuse(f"bands must be a power of two (16, 32, ... 1024), not {int(a['bands'])}")
+        if a["lowfreq"] > a["highfreq"]:
+            self._refuse("lowfreq must not lie above highfreq")
+
     def _make(self, f):
+        self.check()
         a = self._values
         n = _power_of_two_at_least(a["bands"])
         gains = np.empty(n, dtype=np.float32)
         for i in range(n):
             centre = (i + 0.5) * f.rate / 2.0 / n
             gains[i] = a["low"] if centre < a["lowfreq"] else a["mid"] if centre < a["highfreq"] else a["high"]
-        return lib.initShelvingEQ(f.frames, f.channels, f.rate, n, gains.ctypes.data, a["level"])
+        e = lib.initShelvingEQ(f.frames, f.channels, f.rate, n, gains.ctypes.data, a["level"])
+        if e and int(a["mode"]) != 0:
+            if not _lib.has("setShelvingEQMode") or not lib.setShelvingEQMode(e, int(a["mode"])):
+                _lib._TERM["ShelvingEQ"](e)
+                self._refuse("this library build has no fast-convolution mode (mode=0 runs the direct form)")
+        return e
 
 
 GEQ_CENTRES = (31.25, 62.5, 125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0, 16000.0)
@@ -230,8 +244,14 @@ class Fade(Effect):
         # An action must start after the current frame: the fade-in starts at
         # the first frame the timeline can still schedule.
         tick = _f32(np.float32(1.5) / np.float32(f.rate))
+        seconds = f.seconds if f.seconds is not None else 1e9
         if a["in"] > 0:
             lib.setFaderAction(handle, 0, tick, a["in"], 0.0)
+            # A finished ramp holds the level of its last frame, one step
+            # short of 0 dB; a flat stretch at 0 dB right after it sets unity.
+            flat_end = a["in"] + 3.0 / f.rate
+            if flat_end <= seconds - a["out"]:
+                lib.setFaderAction(handle, 0, a["in"], flat_end, 0.0)
         if a["out"] > 0:
             lib.setFaderAction(handle, 0, f.seconds - a["out"], f.seconds, floor_db)
 
@@ -266,6 +286,45 @@ class Chorus(Effect):
                               a["period"], a["mix"], a["dry"])
 
 
+class ToolStep(Effect):
+    """A step the dspfx tool runs itself, with no library object: it runs in
+    a :class:`~dspfx.Pipeline` (and so in process_file and batch), not in a
+    Chain."""
+
+    def __call__(self, audio, sample_rate, block=BLOCK):
+        from .pipeline import Pipeline
+        return Pipeline([self], block=block)(audio, sample_rate)
+
+    def process(self, block, sample_rate, total_frames=None):
+        raise TypeError(f"{self.family} runs over a whole stream: use dspfx.Pipeline")
+
+    def _make(self, f):
+        raise TypeError(f"{self.family} has no library object: use dspfx.Pipeline")
+
+
+class Gain(ToolStep):
+    family = "gain"
+
+
+class Norm(ToolStep):
+    family = "norm"
+
+
+class Trim(ToolStep):
+    family = "trim"
+
+
+class Channels(ToolStep):
+    family = "channels"
+
+
+class Reverse(ToolStep):
+    family = "reverse"
+
+
+TOOL_STEPS = {cls.family: cls for cls in (Gain, Norm, Trim, Channels, Reverse)}
+assert set(TOOL_STEPS) == set(TOOL_ONLY)
+
 # Which term call frees an object of each family that never reached a chain.
 _TERM_OF = {"resample": "Resampler", "hqups": "Hqups", "eq": "ShelvingEQ", "geq": "GraphicEQ",
             "lowpass": "IirFilter", "highpass": "IirFilter", "fade": "Fader", "stretch": "Stretch",
@@ -273,15 +332,15 @@ _TERM_OF = {"resample": "Resampler", "hqups": "Hqups", "eq": "ShelvingEQ", "geq"
 
 EFFECTS = {cls.family: cls for cls in (Resample, Hqups, EQ, GraphicEQ, Lowpass, Highpass, Fade, Stretch,
                                         Pitch, Chorus)}
-assert set(EFFECTS) == {f.name for f in FAMILIES}, "every family of the table has a class"
+assert set(EFFECTS) == {f.name for f in FAMILIES} - set(TOOL_ONLY), "every library family has a class"
 
 
 def parse_effect(text):
     """An effect from the tool's syntax: name or name:key=value,key=value."""
     name, _, rest = text.strip().partition(":")
-    cls = EFFECTS.get(name)
+    cls = EFFECTS.get(name) or TOOL_STEPS.get(name)
     if cls is None:
-        raise ValueError(f"unknown effect {name!r} (known: {', '.join(EFFECTS)})")
+        raise ValueError(f"unknown effect {name!r} (known: {', '.join(list(EFFECTS) + list(TOOL_STEPS))})")
     params = {}
     for item in rest.split(","):
         if not item:
@@ -348,7 +407,6 @@ class Stream:
             self.close()
             raise
         self._in = np.zeros(self.block * channels, dtype=np.float32)
-        self._in_frames = self._in.reshape(self.block, channels)
         self._fill = 0
         # Room for the largest block any effect may produce, with margin for
         # the rounding of length-changing effects.
@@ -391,12 +449,13 @@ class Stream:
     def __exit__(self, *exc):
         self.close()
 
-    def _run(self, frames):
-        produced = lib.dspSendFloat(self._handle, self._in_addr, self._out_addr, frames)
+    def _run(self, frames, src=None):
+        produced = lib.dspSendFloat(self._handle, self._in_addr if src is None else src, self._out_addr, frames)
         if produced == 0 and frames and lib.dspGetDstSize(self._handle, frames):
             raise RuntimeError("dspfx: the chain refused a block")
-        n = produced * self.out_channels
-        return self._out[:n].reshape(produced, self.out_channels).T.copy()
+        # A plain copy of the interleaved frames, handed out transposed:
+        # cheaper than de-interleaving, and the same (channels, frames) array.
+        return self._out[:produced * self.out_channels].reshape(produced, self.out_channels).copy().T
 
     def process(self, block):
         """Output for one block of input of any length: (channels, frames)
@@ -411,28 +470,42 @@ class Stream:
         finally:
             self._busy.release()
 
+    def _put(self, at, x):
+        # One strided write per channel: numpy copies a whole transposed
+        # block several times slower.
+        ch = self.channels
+        for c in range(ch):
+            self._in[at * ch + c:(at + x.shape[1]) * ch:ch] = x[c]
+
     def _process(self, x):
         B, n, pos, pieces = self.block, x.shape[1], 0, []
         if self._fill:
             take = min(B - self._fill, n)
-            np.copyto(self._in_frames[self._fill:self._fill + take].T, x[:, :take])
+            self._put(self._fill, x[:, :take])
             self._fill += take
             pos = take
             if self._fill == B:
                 pieces.append(self._run(B))
                 self._fill = 0
+        # Frames-first memory (mono, or the transpose of a soundfile array)
+        # is already interleaved: the library reads it in place.
+        direct = x.T.flags.c_contiguous
+        step = x.strides[1]
         while n - pos >= B:
-            np.copyto(self._in_frames.T, x[:, pos:pos + B])
-            pieces.append(self._run(B))
+            if direct:
+                pieces.append(self._run(B, x.ctypes.data + pos * step))
+            else:
+                self._put(0, x[:, pos:pos + B])
+                pieces.append(self._run(B))
             pos += B
         if pos < n:
-            np.copyto(self._in_frames[:n - pos].T, x[:, pos:])
+            self._put(0, x[:, pos:])
             self._fill = n - pos
         if len(pieces) == 1:
             return pieces[0]
         if not pieces:
             return np.zeros((self.out_channels, 0), dtype=np.float32)
-        return np.concatenate(pieces, axis=1)
+        return np.concatenate([p.T for p in pieces], axis=0).T
 
     def flush(self):
         """Runs the frames still waiting as one last block; returns its output."""
@@ -461,6 +534,8 @@ class Chain:
         for e in self.effects:
             if not isinstance(e, Effect):
                 raise TypeError(f"a chain holds dspfx effects, not {type(e).__name__}")
+            if isinstance(e, ToolStep):
+                raise TypeError(f"{e.family} has no library object and cannot join a chain: use dspfx.Pipeline")
         self._stream = None
 
     @classmethod
@@ -495,7 +570,7 @@ class Chain:
         with Stream(self, sample_rate, x.shape[0], total_frames=x.shape[1], block=block) as s:
             head = s._process(x)
             tail = s.flush()
-        out = np.concatenate([head, tail], axis=1) if tail.shape[1] else head
+        out = np.concatenate([head.T, tail.T], axis=0).T if tail.shape[1] else head
         return out[0] if flat and out.shape[0] == 1 else out
 
     def process(self, block, sample_rate, total_frames=None):

@@ -11,7 +11,8 @@ import uuid
 import numpy as np
 
 from ._lib import lib
-from .effects import BLOCK, Chain, _as_planar
+from .effects import BLOCK, Chain, Effect, _as_planar
+from .pipeline import Pipeline
 
 # The name of a file being written contains this tag; a batch sweeps up what
 # a killed writer left behind by it.
@@ -72,13 +73,21 @@ def encode(audio, subtype):
     x = np.asarray(audio, dtype=np.float32)
     x = x[np.newaxis, :] if x.ndim == 1 else x
     bits = _PCM_BITS.get(subtype)
+    if bits == 16:
+        # In float32 the scaling is exact and x + 0.5 only rounds where the
+        # value saturates anyway, so this equals the double-precision form.
+        q = x.T * np.float32(32768.0)
+        np.add(q, np.float32(0.5), out=q)
+        np.floor(q, out=q)
+        over = int(np.count_nonzero(q > 32767.0)) + int(np.count_nonzero(q < -32768.0))
+        np.clip(q, -32768.0, 32767.0, out=q)
+        q[np.isnan(q)] = 0
+        return q.astype(np.int16), over
     if bits:
         scale = float(1 << (bits - 1))
         r = np.floor(x.T.astype(np.float64) * scale + 0.5)
         over = (r > scale - 1) | (r < -scale)
         r = np.nan_to_num(np.clip(r, -scale, scale - 1), nan=0.0)
-        if bits == 16:
-            return r.astype(np.int16), int(over.sum())
         # Left-aligned in 32 bits: libsndfile keeps the top bits exactly.
         return (r.astype(np.int64) << (32 - bits)).astype(np.int32), int(over.sum())
     if subtype in _FLOAT_SUBTYPES:
@@ -126,15 +135,17 @@ def read_wav(path, dtype="float32", block=BLOCK):
 
 
 def process_file(src, dst, chain, block=BLOCK, subtype=None, part_tag=None):
-    """Runs chain (a Chain, an effect, or the tool's effect arguments) over the
-    file src and writes dst, in blocks of block frames as the tool does; the
+    """Runs effects (a Pipeline, Chain, effect, or the tool's effect
+    arguments) over the file src and writes dst as ``dspfx process`` does
+    (see :class:`Pipeline`), in blocks of block frames; the
     output keeps the input's subtype unless one is given and is quantised
     as :func:`encode` does. Returns (seconds of input, samples clipped)."""
     sf = _soundfile()
-    if isinstance(chain, (str, list, tuple)):
-        chain = Chain.parse(chain)
-    elif not isinstance(chain, Chain):
-        chain = Chain([chain])
+    if isinstance(chain, Chain):
+        chain = chain.effects
+    elif isinstance(chain, Effect):
+        chain = [chain]
+    pipeline = chain if isinstance(chain, Pipeline) else Pipeline(chain, block=block)
     info = sf.info(src)
     if info.channels not in (1, 2):
         raise ValueError(f"{src}: {info.channels} channels; the effects take 1 or 2")
@@ -142,14 +153,19 @@ def process_file(src, dst, chain, block=BLOCK, subtype=None, part_tag=None):
     clipped = 0
     tmp = part_path(dst, part_tag)
     try:
-        with sf.SoundFile(src) as fin, \
-                chain.stream(fin.samplerate, fin.channels, total_frames=fin.frames, block=block) as s:
+        with sf.SoundFile(src) as fin:
+            s = pipeline.start(fin.samplerate, fin.channels, total_frames=fin.frames)
             out_format = os.path.splitext(dst)[1].lstrip(".").upper() or info.format
-            with sf.SoundFile(tmp, "w", samplerate=s.out_rate, channels=s.out_channels,
+            with sf.SoundFile(tmp, "w", samplerate=s.sample_rate, channels=s.channels,
                               subtype=subtype, format=out_format) as fout:
-                for piece in fin.blocks(blocksize=block, dtype="float32", always_2d=True):
-                    clipped += _write(fout, s.process(piece.T), subtype)
-                clipped += _write(fout, s.flush(), subtype)
+                buf = np.empty((block, fin.channels), dtype=np.float32)
+                while True:
+                    piece = fin.read(block, dtype="float32", always_2d=True, out=buf)
+                    if not len(piece):
+                        break
+                    clipped += _write(fout, s.put(piece.T), subtype)
+                clipped += _write(fout, s.finish(), subtype)
+                s.close()
             frames = fin.frames
         os.replace(tmp, dst)
     except BaseException:

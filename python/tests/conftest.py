@@ -2,7 +2,12 @@ import os
 import shutil
 import subprocess
 
+import sys
+
 import pytest
+
+# The package under test is the source tree beside these tests.
+sys.path.insert(0, os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 np = pytest.importorskip("numpy", reason="numpy is missing (Debian: python3-numpy); the package needs it")
 pytest.importorskip("soundfile", reason="soundfile is missing (Debian: python3-soundfile)")

@@ -70,7 +70,8 @@ def test_slices_equal_the_tools(tool, tmp_path):
     path = str(tmp_path / "bursts.wav")
     sf.write(path, x, 48000, subtype="PCM_16")
     pcm, rate = dspfx.read_wav(path, dtype="int16")
-    out = subprocess.run([tool, "slices", path, "--json", "--quiet"], capture_output=True, text=True, check=True)
+    out = subprocess.run([tool, "slices", path, "--json", "--quiet", "--open", "-30", "--close", "-45", "--rise", "10",
+                          "--min", "0.05"], capture_output=True, text=True, check=True)
     theirs = [(round(s["start"], 6), round(s["end"], 6)) for s in json.loads(out.stdout)["slices"]]
     ours = [(round(s.start, 6), round(s.end, 6)) for s in dspfx.slices(pcm, rate)]
     assert ours == theirs and len(ours) == 3

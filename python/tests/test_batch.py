@@ -4,7 +4,6 @@ import signal
 import threading
 import time
 
-import numpy as np
 import pytest
 import soundfile as sf
 
@@ -13,7 +12,7 @@ from dspfx import batch
 from dspfx.io import PART_TAG
 from conftest import noise
 
-CHAIN = ["pitch:cents=300", "eq:high=-6"]
+CHAIN = ["pitch:cents=300", "eq:high=-6", "gain:db=-3"]
 
 
 def make_inputs(d, count, seconds=1.0):
@@ -59,7 +58,7 @@ def test_manifest_with_per_file_parameters(tmp_path):
     tasks = batch.manifest_tasks(str(manifest), str(tmp_path / "out"), CHAIN)
     report = batch.run_batch(tasks, jobs=2, progress=False)
     assert len(report["done"]) == 3 and not report["failed"]
-    expect = [(srcs[0], "a/up.wav", ["pitch:cents=700", "eq:high=-6"]),
+    expect = [(srcs[0], "a/up.wav", ["pitch:cents=700", "eq:high=-6", "gain:db=-3"]),
               (srcs[1], "b/down.wav", ["pitch:cents=-500", "lowpass:freq=2000"]),
               (srcs[1], "c/same.wav", CHAIN)]
     for src, dst, chain in expect:

@@ -91,7 +91,7 @@ bool PolyphaseResampler::build(uint64_t step, uint64_t den, double dstPerSrc, ui
     pass = kPassband * stop;
   }
   const double order = (kStopbandDb - 7.95) / (2.285 * 2.0 * kPi * (stop - pass));
-  uint64_t taps = static_cast<uint64_t>(std::ceil(order / 8.0)) * 8;
+  uint64_t taps = static_cast<uint64_t>(std::ceil(order / 4.0)) * 4;
   taps = std::clamp<uint64_t>(taps, 8, kMaxTaps);
   // A capped filter keeps its stop band and gives up pass band.
   pass = std::max(stop - (kStopbandDb - 7.95) / (2.285 * 2.0 * kPi * static_cast<double>(taps)), 0.5 * stop);
@@ -133,7 +133,10 @@ void PolyphaseResampler::design(double pass, double stop) {
   const double i0Beta = KaiserFir::besselI0(beta);
   const uint32_t phases = exact_ ? rows_ : rows_ - 1;
   for (uint32_t r = 0; r < rows_; ++r) {
-    const double phase = static_cast<double>(r) / phases;
+    // Exact rows are stored in the order the outputs visit their phases, so
+    // consecutive outputs read consecutive memory.
+    const uint64_t numerator = exact_ ? (uint64_t{r} * stepRest_) % den_ : r;
+    const double phase = static_cast<double>(numerator) / phases;
     float* c = coef_.get() + size_t{r} * taps_;
     double sum = 0.0;
     for (uint32_t m = 0; m < taps_; ++m) {
@@ -164,6 +167,7 @@ void PolyphaseResampler::reset() {
     s.fill = taps_ - 1;
     s.index = 0;
     s.phase = 0;
+    s.cycle = 0;
   }
 }
 
@@ -203,65 +207,80 @@ uint32_t PolyphaseResampler::processChannel(uint32_t channel, const float* in, u
 uint32_t PolyphaseResampler::process(const float* const* in, uint32_t frames, float* const* out,
                                      uint32_t outCapacity) {
   if (!ready_) return 0;
-  Stream& a = streams_[0];
-  Stream& b = streams_[1];
-  // Two channels in step read the same row at the same place: one pass
-  // loads each coefficient once for both.
-  if (channels_ == 2 && !copy_ && exact_ && a.fill == b.fill && a.index == b.index && a.phase == b.phase) {
-    frames = std::min(frames, maxFrames_);
-    if (frames > 0) {
-      std::memcpy(a.history.get() + a.fill, in[0], size_t{frames} * sizeof(float));
-      std::memcpy(b.history.get() + b.fill, in[1], size_t{frames} * sizeof(float));
-    }
-    a.fill += frames;
-    b.fill = a.fill;
-#ifdef DSPFX_POLYPHASE_SSE2
-    const uint32_t n = runPair(out[0], out[1], outCapacity, sseOn());
-#else
-    const uint32_t n = runPair(out[0], out[1], outCapacity, false);
-#endif
-    for (Stream* s : {&a, &b}) {
-      const uint32_t used = std::min(s->index, s->fill);
-      std::memmove(s->history.get(), s->history.get() + used, size_t{s->fill - used} * sizeof(float));
-      s->fill -= used;
-      s->index -= used;
-    }
-    return n;
+  if (channels_ == 2 && inStep(streams_[0], streams_[1])) {
+    return runTwins(streams_[0], streams_[1], in[0], in[1], frames, out[0], out[1], outCapacity);
   }
   uint32_t n = 0;
   for (uint32_t c = 0; c < channels_; ++c) n = processChannel(c, in[c], frames, out[c], outCapacity);
   return n;
 }
 
-uint32_t PolyphaseResampler::runPair(float* outA, float* outB, uint32_t outCapacity, bool sse) {
-  Stream& a = streams_[0];
-  Stream& b = streams_[1];
+uint32_t PolyphaseResampler::processTwins(PolyphaseResampler& right, const float* inLeft,
+                                          const float* inRight, uint32_t frames, float* outLeft,
+                                          float* outRight, uint32_t outCapacity) {
+  const bool twins = ready_ && right.ready_ && channels_ == 1 && right.channels_ == 1 &&
+                     den_ == right.den_ && step_ == right.step_ && taps_ == right.taps_ &&
+                     maxFrames_ == right.maxFrames_ && inStep(streams_[0], right.streams_[0]);
+  if (!twins) {
+    const uint32_t n = processChannel(0, inLeft, frames, outLeft, outCapacity);
+    right.processChannel(0, inRight, frames, outRight, outCapacity);
+    return n;
+  }
+  return runTwins(streams_[0], right.streams_[0], inLeft, inRight, frames, outLeft, outRight, outCapacity);
+}
+
+bool PolyphaseResampler::inStep(const Stream& a, const Stream& b) const {
+  return !copy_ && exact_ && a.fill == b.fill && a.index == b.index && a.cycle == b.cycle;
+}
+
+// Two streams in step read the same row at the same place: one pass loads
+// each coefficient once for both.
+uint32_t PolyphaseResampler::runTwins(Stream& a, Stream& b, const float* inA, const float* inB,
+                                      uint32_t frames, float* outA, float* outB, uint32_t outCapacity) {
+  frames = std::min(frames, maxFrames_);
+  if (frames > 0) {
+    std::memcpy(a.history.get() + a.fill, inA, size_t{frames} * sizeof(float));
+    std::memcpy(b.history.get() + b.fill, inB, size_t{frames} * sizeof(float));
+  }
+  a.fill += frames;
+  b.fill = a.fill;
+#ifdef DSPFX_POLYPHASE_SSE2
+  const bool sse = sseOn();
+#else
+  const bool sse = false;
+#endif
   const float* xa = a.history.get();
   const float* xb = b.history.get();
   uint32_t written = 0;
-  uint64_t phase = a.phase;
-  uint32_t index = a.index;
-  while (uint64_t{index} + taps_ <= a.fill) {
+  while (uint64_t{a.index} + taps_ <= a.fill) {
     if (written < outCapacity) {
-      const float* c = row(static_cast<uint32_t>(phase));
+      const float* c = row(a.cycle);
       if (sse) {
-        dotPairSse(c, xa + index, xb + index, taps_, outA + written, outB + written);
+        dotPairSse(c, xa + a.index, xb + a.index, taps_, outA + written, outB + written);
       } else {
-        outA[written] = dotScalar(c, xa + index, taps_);
-        outB[written] = dotScalar(c, xb + index, taps_);
+        outA[written] = dotScalar(c, xa + a.index, taps_);
+        outB[written] = dotScalar(c, xb + a.index, taps_);
       }
       ++written;
     }
-    phase += stepRest_;
+    a.phase += stepRest_;
     uint64_t advance = stepWhole_;
-    if (phase >= den_) {
-      phase -= den_;
+    if (a.phase >= den_) {
+      a.phase -= den_;
       ++advance;
     }
-    index = static_cast<uint32_t>(index + advance);
+    a.index = static_cast<uint32_t>(a.index + advance);
+    if (++a.cycle == rows_) a.cycle = 0;
   }
-  a.phase = b.phase = phase;
-  a.index = b.index = index;
+  b.phase = a.phase;
+  b.cycle = a.cycle;
+  b.index = a.index;
+  for (Stream* s : {&a, &b}) {
+    const uint32_t used = std::min(s->index, s->fill);
+    std::memmove(s->history.get(), s->history.get() + used, size_t{s->fill - used} * sizeof(float));
+    s->fill -= used;
+    s->index -= used;
+  }
   return written;
 }
 
@@ -273,7 +292,7 @@ uint32_t PolyphaseResampler::run(Stream& s, float* out, uint32_t outCapacity, bo
     if (written < outCapacity) {
       float y;
       if (exact_) {
-        const float* c = row(static_cast<uint32_t>(s.phase));
+        const float* c = row(s.cycle);
         y = sse ? dotSse(c, x + s.index, taps_) : dotScalar(c, x + s.index, taps_);
       } else {
         const uint64_t scaled = s.phase * phases;
@@ -291,6 +310,7 @@ uint32_t PolyphaseResampler::run(Stream& s, float* out, uint32_t outCapacity, bo
       ++advance;
     }
     s.index = static_cast<uint32_t>(s.index + advance);
+    if (exact_ && ++s.cycle == rows_) s.cycle = 0;
   }
   return written;
 }
@@ -320,15 +340,17 @@ inline float horizontalSum(__m128 v) {
 }
 }  // namespace
 
-// n is a multiple of 8 and c is aligned; two accumulators keep the adds
+// n is a multiple of 4 and c is aligned; two accumulators keep the adds
 // from waiting on each other.
 float PolyphaseResampler::dotSse(const float* c, const float* x, uint32_t n) {
   __m128 a = _mm_setzero_ps();
   __m128 b = _mm_setzero_ps();
-  for (uint32_t m = 0; m < n; m += 8) {
+  uint32_t m = 0;
+  for (; m + 8 <= n; m += 8) {
     a = _mm_add_ps(a, _mm_mul_ps(_mm_load_ps(c + m), _mm_loadu_ps(x + m)));
     b = _mm_add_ps(b, _mm_mul_ps(_mm_load_ps(c + m + 4), _mm_loadu_ps(x + m + 4)));
   }
+  if (m < n) a = _mm_add_ps(a, _mm_mul_ps(_mm_load_ps(c + m), _mm_loadu_ps(x + m)));
   return horizontalSum(_mm_add_ps(a, b));
 }
 
@@ -338,7 +360,8 @@ void PolyphaseResampler::dotPairSse(const float* c, const float* xa, const float
   __m128 a1 = _mm_setzero_ps();
   __m128 b0 = _mm_setzero_ps();
   __m128 b1 = _mm_setzero_ps();
-  for (uint32_t m = 0; m < n; m += 8) {
+  uint32_t m = 0;
+  for (; m + 8 <= n; m += 8) {
     const __m128 c0 = _mm_load_ps(c + m);
     const __m128 c1 = _mm_load_ps(c + m + 4);
     a0 = _mm_add_ps(a0, _mm_mul_ps(c0, _mm_loadu_ps(xa + m)));
@@ -346,8 +369,18 @@ void PolyphaseResampler::dotPairSse(const float* c, const float* xa, const float
     a1 = _mm_add_ps(a1, _mm_mul_ps(c1, _mm_loadu_ps(xa + m + 4)));
     b1 = _mm_add_ps(b1, _mm_mul_ps(c1, _mm_loadu_ps(xb + m + 4)));
   }
-  *ya = horizontalSum(_mm_add_ps(a0, a1));
-  *yb = horizontalSum(_mm_add_ps(b0, b1));
+  if (m < n) {
+    const __m128 c0 = _mm_load_ps(c + m);
+    a0 = _mm_add_ps(a0, _mm_mul_ps(c0, _mm_loadu_ps(xa + m)));
+    b0 = _mm_add_ps(b0, _mm_mul_ps(c0, _mm_loadu_ps(xb + m)));
+  }
+  // Both lane sums at once, in horizontalSum's order for each.
+  const __m128 a = _mm_add_ps(a0, a1);
+  const __m128 b = _mm_add_ps(b0, b1);
+  const __m128 halves = _mm_add_ps(_mm_unpacklo_ps(a, b), _mm_unpackhi_ps(a, b));
+  const __m128 sums = _mm_add_ps(halves, _mm_movehl_ps(halves, halves));
+  _mm_store_ss(ya, sums);
+  _mm_store_ss(yb, _mm_shuffle_ps(sums, sums, 1));
 }
 
 float PolyphaseResampler::blendSse(const float* c0, const float* c1, const float* x, uint32_t n,

@@ -29,7 +29,7 @@ class PolyphaseResampler {
  public:
   static constexpr uint32_t kMaxChannels = 2;
   static constexpr double kPassband = 0.91;
-  static constexpr double kStopbandDb = 100.0;
+  static constexpr double kStopbandDb = 95.0;
   // Rows of the exact table at most, and of the interpolated one.
   static constexpr uint32_t kMaxExactPhases = 1280;
   static constexpr uint32_t kInterpolatedPhases = 512;
@@ -62,6 +62,11 @@ class PolyphaseResampler {
   // Every channel at once: in[c] and out[c] per channel. Returns the
   // outputs per channel (the channels were driven alike, so they agree).
   uint32_t process(const float* const* in, uint32_t frames, float* const* out, uint32_t outCapacity);
+  // One-channel converters set up alike and driven alike: this one's
+  // channel and right's, with this one's rows read once for both (results
+  // as processChannel on each). Returns this one's count.
+  uint32_t processTwins(PolyphaseResampler& right, const float* inLeft, const float* inRight,
+                        uint32_t frames, float* outLeft, float* outRight, uint32_t outCapacity);
 
   // The most outputs a block of frames input frames can give:
   // ceil(frames * dst / src).
@@ -74,7 +79,9 @@ class PolyphaseResampler {
   uint32_t taps() const { return taps_; }
   uint32_t channels() const { return channels_; }
   uint32_t maxFrames() const { return maxFrames_; }
-  // Row r of the table (taps() floats, 16-byte aligned).
+  // Row r of the table (taps() floats, a multiple of 4, 16-byte aligned).
+  // Exact rows come in the order outputs use them: row r serves the phase
+  // (r * src / dst) mod 1.
   const float* row(uint32_t r) const { return coef_.get() + size_t{r} * taps_; }
   uint32_t rows() const { return rows_; }
 
@@ -101,12 +108,17 @@ class PolyphaseResampler {
     uint32_t index = 0;
     // Position between index and index + 1, in 1 / den_.
     uint64_t phase = 0;
+    // Outputs since the phase was last 0, modulo the period of den_ outputs:
+    // the exact table's row.
+    uint32_t cycle = 0;
   };
 
   bool build(uint64_t num, uint64_t den, double dstPerSrc, uint32_t channels, uint32_t maxFrames);
   void design(double passEdge, double stopEdge);
   uint32_t run(Stream& s, float* out, uint32_t outCapacity, bool sse);
-  uint32_t runPair(float* outA, float* outB, uint32_t outCapacity, bool sse);
+  bool inStep(const Stream& a, const Stream& b) const;
+  uint32_t runTwins(Stream& a, Stream& b, const float* inA, const float* inB, uint32_t frames,
+                    float* outA, float* outB, uint32_t outCapacity);
 
   Floats coef_;
   Stream streams_[kMaxChannels];

@@ -52,6 +52,7 @@ bool HqupsEffect::fail() {
 
 bool HqupsEffect::configureConverters(uint32_t frames, uint32_t rate, uint32_t& maxDst) {
   if (rate == 0 || frames > kMaxFrames || quotient(frames, rate, outRate) > kMaxFrames) return false;
+  converters[0].quality = converters[1].quality = quality;
   maxDst = converters[0].configure(frames, rate, outRate, interpolation, stopbandDb, slopeDbPerOctave,
                                    antiAlias, kRippleDb);
   converters[1].configure(frames, rate, outRate, interpolation, stopbandDb, slopeDbPerOctave,
@@ -95,6 +96,7 @@ bool HqupsEffect::initByDst(uint32_t dstFrames, uint32_t channels, uint32_t outC
   const uint32_t frames = std::max(dstFrames, maxDst);
   if (!configureExciters(frames) || !growOutputs(frames)) return fail();
   outFrames = frames;
+  requestedFrames = dstFrames;
   return true;
 }
 
@@ -112,6 +114,7 @@ bool HqupsEffect::initBySrc(uint32_t capacity, uint32_t channels, uint32_t outCh
 }
 
 uint32_t HqupsEffect::setup(uint32_t frames, uint32_t channels, uint32_t rate) {
+  requestedFrames = 0;
   if (rate == 0 || !setupAllBuffers(frames, channels)) {
     releaseBuffers();
     return 0;
@@ -177,6 +180,21 @@ void HqupsEffect::setHarmonics(float value) {
 void HqupsEffect::setMix(float value) {
   for (HarmonicExciter& x : exciters) x.setMix(value);
   mix = value;
+}
+
+bool HqupsEffect::setQuality(int32_t value) {
+  if (value < RateConverter::kQualityDesign || value > RateConverter::kQualityBandLimited) return false;
+  quality = value;
+  if (!allocated()) return true;
+  if (!converters[0].setQuality(value) || !converters[1].setQuality(value)) return fail();
+  const uint32_t frames = std::max(requestedFrames, converters[0].maxDst);
+  // The exciters and their buffers keep their state unless the count
+  // changes: their sizes are part of what they compute.
+  if (frames != outFrames) {
+    if (!configureExciters(frames) || !growOutputs(frames)) return fail();
+    outFrames = frames;
+  }
+  return true;
 }
 
 void HqupsEffect::setActiveMode(int32_t mode) {

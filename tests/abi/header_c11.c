@@ -5,7 +5,8 @@
 
 int main(void) {
   void* p = fastmemAlloc(64);
-  int ok = p != NULL && ((uintptr_t)p % 16u) == 0 && fastmemFree(p) == 1 && dspPcmDecode() == 0;
+  int ok = p != NULL && ((uintptr_t)p % 16u) == 0 && fastmemFree(p) == 1 && dspPcmDecode() == 0 &&
+           setResamplerQuality(NULL, 2) == 0 && setHqupsQuality(NULL, 2) == 0;
   if (!ok) {
     fprintf(stderr, "C client could not use the library\n");
     return 1;

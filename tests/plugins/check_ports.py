@@ -1,7 +1,10 @@
-"""Checks that lv2info shows each control port with the range and default the
-tool's help prints for that parameter.
+"""Reads the tool's help for the plugins' control ports.
 
-  check_ports.py EFFECT LV2INFO.txt HELP.txt
+  check_ports.py EFFECT LV2INFO.txt HELP.txt  lv2info shows each control port
+      with the range and default the tool's help prints for that parameter
+  check_ports.py --values HELP.txt k=v,...    every parameter's value in table
+      order (the given ones, else the tool's default), for hosts that take
+      control values by position
 """
 import re
 import sys
@@ -51,5 +54,19 @@ def main(effect, info_path, help_path):
     return 1 if failures else 0
 
 
+def help_params(help_path):
+    for line in open(help_path).read().splitlines()[1:]:
+        if line.startswith("  ") and line.strip():
+            yield line.split()[0], numbers_after_name(line)
+
+
+def values(help_path, given):
+    asked = dict(kv.split("=") for kv in given.split(",") if kv)
+    print(" ".join(asked.get(name, "%.9g" % nums[2]) for name, nums in help_params(help_path)))
+    return 0
+
+
 if __name__ == "__main__":
+    if sys.argv[1] == "--values":
+        sys.exit(values(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else ""))
     sys.exit(main(*sys.argv[1:4]))

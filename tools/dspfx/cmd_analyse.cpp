@@ -31,9 +31,6 @@ BlockSource pcmBlocksOf(SoundReader& reader, uint32_t blockFrames) {
   };
 }
 
-}  // namespace
-namespace {
-
 // A text output that appears under its name only once it is complete.
 class TextOutput {
  public:

@@ -129,7 +129,12 @@ int cmdCrossfade(Args args, const GlobalOptions& g) {
   const WriteOptions options = takeWriteOptions(args);
   std::string at, length, curve;
   if (!takeOption(args, "--at", at) || !takeOption(args, "--length", length)) {
-    throw UsageError("usage: dspfx crossfade A B OUT --at SECONDS --length SECONDS [--curve a,b,c,d]");
+    throw UsageError(
+        "usage: dspfx crossfade A B OUT --at SECONDS --length SECONDS [--curve a,b,c,d]\n"
+        "OUT is A up to --at, then the overlap, then the rest of B. The position runs from +1 (A alone) to -1\n"
+        "(B alone) over the overlap; --curve sets the law: at position 0 both streams at a dB; the stream\n"
+        "fading out at b dB at position d, silent past it; the stream fading in at 0 dB from position c on\n"
+        "(default -1,-40,0.05,0.8)");
   }
   const bool haveCurve = takeOption(args, "--curve", curve);
   if (args.size() != 3) throw UsageError("crossfade needs A B OUT");

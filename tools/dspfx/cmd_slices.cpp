@@ -60,7 +60,10 @@ int cmdSlices(Args args, const GlobalOptions& g) {
   const bool json = takeFlag(args, "--json"), csv = takeFlag(args, "--csv");
   const bool wantSplit = takeOption(args, "--split", split);
   if (args.size() != 1 || (json && csv)) {
-    throw UsageError("usage: dspfx slices IN [--open DB|auto] [--close DB] [--rise PERCENT|auto] [--min SECONDS] [--json | --csv] [--split DIR]");
+    throw UsageError(
+        "usage: dspfx slices IN [--open DB|auto] [--close DB] [--rise PERCENT|auto] [--min SECONDS] [--json | --csv] [--split DIR]\n"
+        "By default (auto) a slice opens 20 dB below the file's peak, closes 15 dB below the opening level, and\n"
+        "needs a rise of 30 % of the peak level; --min defaults to 0.05 s.");
   }
   const bool autoOpen = open == "auto", autoRise = rise == "auto";
   if (!autoOpen) o.openDb = parseNumber(open, "--open");

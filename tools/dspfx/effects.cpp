@@ -36,12 +36,14 @@ const std::vector<EffectInfo>& effectTable() {
         {"cubic", "0/1", 0, 1, 1, "1: four-point cubic interpolation, 0: linear"},
         {"stopband", "dB", 1, 200, 60, "anti-alias attenuation at half the lower rate"},
         {"slope", "dB/oct", 1, 400, 60, "anti-alias steepness"},
-        {"antialias", "0/1", 0, 1, 1, "1: run the anti-alias low-pass"}}},
+        {"antialias", "0/1", 0, 1, 1, "1: run the anti-alias low-pass"},
+        {"quality", "0/1/2", 0, 2, 2, "2: band-limited; 1: the converter above, exact across blocks; 0: block-wise"}}},
       {"hqups", "upsample to 48000 Hz adding synthetic top-octave harmonics",
        {{"harmonics", "", -0.9, 0.9, 0.3, "curve displacement (0: none)"},
         {"mix", "%", 0, 400, 30, "harmonic level"},
         {"highpass", "Hz", 1000, 23000, 11000, "lower edge of the band that is bent"},
-        {"adaptive", "0/1", 0, 1, 1, "1: keep harmonics only above the detected band edge"}}},
+        {"adaptive", "0/1", 0, 1, 1, "1: keep harmonics only above the detected band edge"},
+        {"quality", "0/1/2", 0, 2, 2, "converter: 2 band-limited, 1 cubic exact across blocks, 0 block-wise"}}},
       {"eq", "linear-phase three-zone equaliser",
        {{"low", "dB", -40, 20, 0, "gain below lowfreq"},
         {"mid", "dB", -40, 20, 0, "gain between lowfreq and highfreq"},
@@ -214,10 +216,12 @@ DspEffect* makeEffect(const EffectArg& a, const StreamFormat& f) {
     e = initResampler(f.frames, f.channels, f.channels, f.rate, static_cast<uint32_t>(a["rate"]),
                       static_cast<int32_t>(a["cubic"]), static_cast<float>(a["stopband"]),
                       static_cast<float>(a["slope"]), static_cast<uint8_t>(a["antialias"]));
+    if (e && !setResamplerQuality(e, static_cast<uint32_t>(a["quality"]))) termResampler(e), e = nullptr;
   } else if (n == "hqups") {
     e = initHqupsBySrcsize(f.frames, f.channels, f.channels, f.rate, static_cast<float>(a["harmonics"]),
                            static_cast<float>(a["mix"]), static_cast<uint32_t>(a["highpass"]), 1, 60.0f, 60.0f,
                            static_cast<int32_t>(a["adaptive"]), 1);
+    if (e && !setHqupsQuality(e, static_cast<uint32_t>(a["quality"]))) termHqups(e), e = nullptr;
   } else if (n == "eq") {
     e = makeShelving(a, f);
   } else if (n == "geq") {

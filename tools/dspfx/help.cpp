@@ -29,13 +29,17 @@ const std::vector<CommandHelp>& commandHelp() {
        "a key given twice, an empty item (a stray or trailing comma) and an unknown\n"
        "key are refused. 'dspfx help effects' lists every effect and key.\n"
        "\n"
-       "OUT is written under a temporary name beside it and moved into place only when\n"
-       "complete, so a failed run leaves an existing OUT untouched. OUT may not be IN.\n"
+       "IN and OUT may be WAV, FLAC, AIFF or Ogg Vorbis files, or - for standard input\n"
+       "or output (a WAV stream). OUT is written under a temporary name beside it and\n"
+       "moved into place only when complete, so a failed run leaves an existing OUT\n"
+       "untouched. OUT may not be IN.\n"
        "\n"
        "Options:\n"
        "  --bits N        write N-bit PCM (8, 16, 24 or 32); default: as the input\n"
-       "  --float         write 32-bit float\n"
-       "  --no-dither     no TPDF dither when reducing to 16 bits or fewer\n"
+       "  --float         write float samples, 32-bit (or 64 with --bits 64)\n"
+       "  --no-dither     no TPDF dither; by default output of 16 bits or fewer is\n"
+       "                  dithered (digital silence stays silent)\n"
+       "Samples beyond full scale are clipped and counted on standard error.\n"
        "\n"
        "Examples:\n"
        "  dspfx process in.wav out.wav resample:rate=48k eq:low=4,high=-3 fade:in=0.5,out=2\n"
@@ -62,10 +66,12 @@ const std::vector<CommandHelp>& commandHelp() {
        "                    a and b lie in -50 ... 50 dB. With the defaults both play at\n"
        "                    -1 dB halfway, the incoming file is at 0 dB from 52.5 % of\n"
        "                    the overlap, and the outgoing one falls to -40 dB at 90 %.\n"
+       "  --bits N, --float, --no-dither\n"
+       "                    the output's samples, as for process\n"
        "\n"
        "Example:\n"
        "  dspfx crossfade a.wav b.wav out.wav --at 10 --length 4\n",
-       {"--at SECONDS", "--length SECONDS", "--curve a,b,c,d"}},
+       {"--at SECONDS", "--length SECONDS", "--curve a,b,c,d", "--bits N", "--float", "--no-dither"}},
       {"spectrogram", "IN [--png FILE] [--csv FILE] [--fft N] [--log] [--range DB] ...",
        "levels over time and frequency, as a picture or a table",
        "Sliding spectra of IN: a Hann window of --fft frames every --fft/4 frames,\n"
@@ -125,7 +131,7 @@ const std::vector<CommandHelp>& commandHelp() {
        "  dspfx envelope in.wav --png env.png --db\n"
        "  dspfx envelope in.wav --csv env.csv --rate 20\n",
        {"--png FILE", "--csv FILE", "--rate N", "--db", "--range DB", "--width PIXELS", "--height PIXELS"}},
-      {"slices", "IN [--open DB|auto] [--close DB] [--rise PERCENT] [--min SECONDS] ...",
+      {"slices", "IN [--open DB|auto] [--close DB] [--rise PERCENT|auto] [--min SECONDS] ...",
        "find the attacks in IN and list or export the slices between them",
        "Follows the level of IN (channels mixed to mono) and opens a slice where it\n"
        "rises steeply enough from a valley above the opening level, closes it when the\n"
@@ -133,15 +139,19 @@ const std::vector<CommandHelp>& commandHelp() {
        "attack comes while one is open.\n"
        "\n"
        "Options:\n"
-       "  --open DB|auto    opening level in dBFS, at most 0; auto sets it from the\n"
-       "                    file's own level (the default)\n"
-       "  --close DB        closing level in dBFS, at most 0\n"
-       "  --rise PERCENT    how steep a rise counts as an attack, in percent of full\n"
-       "                    scale, 0 ... 100 (default 10)\n"
+       "  --open DB|auto    opening level in dBFS, at most 0; auto (the default) puts\n"
+       "                    it 20 dB below the peak of the file's mono mix, so quiet\n"
+       "                    and loud recordings slice alike\n"
+       "  --close DB        closing level in dBFS, at most 0 (default 15 dB below the\n"
+       "                    opening level)\n"
+       "  --rise PERCENT|auto\n"
+       "                    how steep a rise counts as an attack, in percent of full\n"
+       "                    scale, 0 ... 100; auto (the default) is 30 % of the file's\n"
+       "                    peak, so the slow beating of a held chord is no attack\n"
        "  --min SECONDS     shortest slice, 0 ... 3600 (default 0.05)\n"
        "  --json            print the slices as JSON\n"
        "  --csv             print the slices as CSV: index,start_s,end_s\n"
-       "  --split DIR       also write each slice as DIR/slice_NNN.wav\n"
+       "  --split DIR       also write each slice as DIR/slice_NNN, in the input's format\n"
        "\n"
        "Examples:\n"
        "  dspfx slices drums.wav\n"
