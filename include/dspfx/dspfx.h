@@ -187,14 +187,15 @@ DSPFX_API uint32_t setShelvingEQOutputLevel(DspEffect* handle, float outputLevel
 /** Extension: how the filter runs; default 0. 0 is the direct form above,
  *  whose results are the reference. 1 is fast convolution of the same taps:
  *  the same delay of 2N - 1 frames and the same output up to float rounding
- *  (a few units of float rounding of the sum of |taps| x the input's peak),
- *  so 16-bit results differ by at most one step. It pays from about N = 16;
+ *  (a few units of float rounding of the sum of |taps| x the input's peak,
+ *  far below one 16-bit step at ordinary gains). It pays from about N = 32;
  *  at N = 128 it costs about a sixth of the direct form, and its cost per
- *  frame hardly grows with N; blocks of N frames or more run fastest. The
- *  first switch to 1 allocates (about 80 KB plus 110 N bytes per channel);
- *  a switch either way keeps the past input; no block allocates. Gains,
- *  level and chain setups act in both modes alike. 1, or 0 for a bad
- *  handle, a mode other than 0 or 1, or no memory (the mode then stays). */
+ *  frame hardly grows with N; blocks of max(N, 64) frames or more run
+ *  fastest. The first switch to 1 allocates (about 80 KB plus 110 N bytes
+ *  per channel); a switch either way keeps the past input; no block
+ *  allocates. Gains, level and chain setups act in both modes alike. 1, or
+ *  0 for a bad handle, a mode other than 0 or 1, or no memory (the mode
+ *  then stays). */
 DSPFX_API uint32_t setShelvingEQMode(DspEffect* handle, uint32_t mode) DSPFX_NOEXCEPT;
 /** Destroys the equaliser. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termShelvingEQ(DspEffect* handle) DSPFX_NOEXCEPT;
