@@ -29,7 +29,9 @@ ChainPtr chainWith(const EffectArg& arg, const StreamFormat& f) {
 uint32_t measureLatency(const EffectArg& arg, const StreamFormat& f, double ratio) {
   ChainPtr chain = chainWith(arg, f);
   const uint32_t ch = f.channels, outCh = dspGetDstChannels(chain.get());
-  constexpr uint32_t kClickAt = 1024, kLength = kClickAt + 16384;
+  // Long enough for the slowest delay (aligned grains: about 0.3 s of
+  // output) at any rate.
+  const uint32_t kClickAt = 1024, kLength = kClickAt + std::max(16384u, 2 * f.rate);
   std::vector<float> in(size_t{f.frames} * ch);
   std::vector<float> out((size_t{dspGetDstSize(chain.get(), f.frames)} + 64) * outCh);
   uint64_t produced = 0, peakAt = 0;

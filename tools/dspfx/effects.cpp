@@ -196,7 +196,10 @@ int64_t effectLatency(const EffectArg& a, const StreamFormat&) {
   const std::string n = name(a);
   // The linear-phase equaliser's filter is 4N taps long and centred.
   if (n == "eq") return 2 * int64_t{powerOfTwoAtLeast(a["bands"])} - 1;
+  // Aligned grains hold back a fraction of a second that depends on the
+  // rate and ratio: measured, as the converters' delay is.
   if (n == "resample" || n == "hqups") return kMeasureLatency;
+  if ((n == "stretch" || n == "pitch") && a["mode"] == 1) return kMeasureLatency;
   return 0;
 }
 
