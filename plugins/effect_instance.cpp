@@ -112,7 +112,11 @@ BuiltEffect* EffectInstance::make(const PluginInfo& info, const float* values, d
       // The stream's length only matters to the tool's whole-stream fades.
       e = tool::makeEffect(arg, format);
       const int64_t latency = e ? tool::effectLatency(arg, format) : 0;
-      built->latency = latency > 0 ? static_cast<uint32_t>(latency) : 0;
+      // The aligned pitch shift's delay depends on the rate and ratio; it is
+      // measured here, off the audio thread, on a twin of the object.
+      built->latency = latency == tool::kMeasureLatency ? tool::measureLatency(arg, format, 1.0)
+                       : latency > 0                    ? static_cast<uint32_t>(latency)
+                                                        : 0;
     }
   } catch (...) {
     if (e) destroyLoose(info, e);

@@ -26,7 +26,7 @@ const std::vector<EffectPlan>& plans() {
       {"highpass", {}, false},
       {"fade", {"level", "ramp"}, false},
       {"chorus", {"delay", "depth", "period", "mix", "dry"}, false},
-      {"pitch", {"cents", "semitones", "level"}, false},
+      {"pitch", {"cents", "semitones", "level"}, true},
   };
   return p;
 }

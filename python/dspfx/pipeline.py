@@ -14,7 +14,7 @@ import numpy as np
 
 from .effects import BLOCK, Chain, Effect, Fade, Stream, ToolStep, parse_effect
 
-_CLICK_AT, _CLICK_LENGTH = 1024, 1024 + 16384
+_CLICK_AT = 1024
 
 
 def _llround(x):
@@ -31,12 +31,15 @@ def _latency(effect, rate, channels, block, ratio):
         while n < effect.bands:
             n <<= 1
         return 2 * n - 1
-    if fam not in ("resample", "hqups"):
+    aligned = fam in ("stretch", "pitch") and getattr(effect, "mode", 0) == 1
+    if fam not in ("resample", "hqups") and not aligned:
         return 0
-    click = np.zeros((channels, _CLICK_LENGTH), dtype=np.float32)
+    # Long enough for the slowest delay (aligned grains) at any rate.
+    length = _CLICK_AT + max(16384, 2 * rate)
+    click = np.zeros((channels, length), dtype=np.float32)
     click[:, _CLICK_AT] = 0.5
     twin = _Step(effect, rate, channels, None, block, measure=False)
-    out = np.concatenate([y for a in range(0, _CLICK_LENGTH, block) for y in twin.run(click[:, a:a + block])],
+    out = np.concatenate([y for a in range(0, length, block) for y in twin.run(click[:, a:a + block])],
                          axis=1)
     twin.close()
     mags = np.abs(out[0])

@@ -11,5 +11,5 @@ CASES=(
   "highpass|freq=500,order=3"
   "fade|in=0,out=0|level=0,ramp=0.05"
   "chorus|voices=2,delay=15,depth=3,period=1.5,mix=40,dry=90"
-  "pitch|cents=30,semitones=3,grain=0.03,hop=0.01,cubic=0,antialias=1,level=-2"
+  "pitch|cents=30,semitones=3,grain=0.03,hop=0.01,cubic=0,antialias=1,level=-2,mode=0"
 )

@@ -310,7 +310,8 @@ TEST_F(Lv2Binary, LatencyPortStatesTheDelayOfAFlatEq) {
     for (uint32_t p = 0; p < ports.symbols.size(); ++p) {
       if (ports.symbols[p] == "latency") latencyPort = p;
     }
-    if (latencyPort == UINT32_MAX) continue;
+    // The aligned pitch shift's port carries a measured, approximate delay.
+    if (latencyPort == UINT32_MAX || std::string(d->URI).find(":eq") == std::string::npos) continue;
     Host host;
     Plugin plugin(d, host, ports);
     for (uint32_t p = 0; p < ports.symbols.size(); ++p) {

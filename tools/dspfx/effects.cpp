@@ -1,7 +1,9 @@
 #include "effects.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
+#include <vector>
 
 namespace dspfx::tool {
 
@@ -201,6 +203,48 @@ int64_t effectLatency(const EffectArg& a, const StreamFormat&) {
   if (n == "resample" || n == "hqups") return kMeasureLatency;
   if ((n == "stretch" || n == "pitch") && a["mode"] == 1) return kMeasureLatency;
   return 0;
+}
+
+ChainPtr chainWith(const EffectArg& arg, const StreamFormat& f) {
+  ChainPtr chain(dspCreate(f.frames, f.channels, f.rate));
+  if (!chain) throw FileError("out of memory");
+  DspEffect* e = makeEffect(arg, f);
+  if (dspAdd(chain.get(), e, 0) != 1) {
+    throw FileError(std::string(arg.info->name) + ": could not be added to a chain");
+  }
+  scheduleEffect(arg, e, f);
+  return chain;
+}
+
+// Where a click comes out of a twin of the effect, against where it went in
+// (scaled to the output rate): the effect's delay in output frames.
+uint32_t measureLatency(const EffectArg& arg, const StreamFormat& f, double ratio) {
+  ChainPtr chain = chainWith(arg, f);
+  const uint32_t ch = f.channels, outCh = dspGetDstChannels(chain.get());
+  // Long enough for the slowest delay (aligned grains: about 0.3 s of
+  // output) at any rate.
+  const uint32_t kClickAt = 1024, kLength = kClickAt + std::max(16384u, 2 * f.rate);
+  std::vector<float> in(size_t{f.frames} * ch);
+  std::vector<float> out((size_t{dspGetDstSize(chain.get(), f.frames)} + 64) * outCh);
+  uint64_t produced = 0, peakAt = 0;
+  float peak = 0;
+  for (uint32_t at = 0; at < kLength; at += f.frames) {
+    const uint32_t n = std::min(f.frames, kLength - at);
+    std::fill(in.begin(), in.end(), 0.0f);
+    if (kClickAt >= at && kClickAt < at + n) {
+      for (uint32_t c = 0; c < ch; ++c) in[size_t{kClickAt - at} * ch + c] = 0.5f;
+    }
+    const uint32_t got = dspSendFloat(chain.get(), in.data(), out.data(), n);
+    for (uint32_t i = 0; i < got; ++i) {
+      if (std::fabs(out[size_t{i} * outCh]) > peak) {
+        peak = std::fabs(out[size_t{i} * outCh]);
+        peakAt = produced + i;
+      }
+    }
+    produced += got;
+  }
+  const auto expected = static_cast<int64_t>(std::llround(kClickAt * ratio));
+  return peakAt > static_cast<uint64_t>(expected) ? static_cast<uint32_t>(peakAt - expected) : 0;
 }
 
 uint32_t effectTailFrames(const EffectArg& a, uint32_t rate) {

@@ -2,6 +2,7 @@
 // The effects a chain on the command line can hold: their parameter tables
 // and how each becomes a library object for a given stream format.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "cli.h"
@@ -30,6 +31,18 @@ void scheduleEffect(const EffectArg& arg, DspEffect* effect, const StreamFormat&
 // effect has to tell (it depends on the converter in use).
 constexpr int64_t kMeasureLatency = -1;
 int64_t effectLatency(const EffectArg& arg, const StreamFormat& format);
+
+struct ChainDeleter {
+  void operator()(DspChain* c) const { dspDestroy(c); }
+};
+using ChainPtr = std::unique_ptr<DspChain, ChainDeleter>;
+// A one-effect chain of the library object for the effect, scheduled.
+// Throws UsageError or FileError when the library refuses.
+ChainPtr chainWith(const EffectArg& arg, const StreamFormat& format);
+// Where a click comes out of a twin of the effect against where it went in,
+// scaled by ratio (output length over input length): its delay in output
+// frames, for the effects whose effectLatency is kMeasureLatency.
+uint32_t measureLatency(const EffectArg& arg, const StreamFormat& format, double ratio);
 // Output frames after the end of the input that still belong to it.
 uint32_t effectTailFrames(const EffectArg& arg, uint32_t rate);
 // Output duration over input duration.
