@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "tool_fixture.h"
+
 namespace {
 
 struct Sound {
@@ -24,36 +26,10 @@ struct Sound {
   size_t frames() const { return samples.size() / static_cast<size_t>(channels); }
 };
 
-struct Result {
-  int code;
-  std::string out, err;
-};
-
 bool haveSox() { return std::system("sox --version >/dev/null 2>&1") == 0; }
 
-class ToolIo : public testing::Test {
+class ToolIo : public ToolFixture {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/dspfx-io-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  Result run(const std::string& args) const {
-    const std::string out = path("stdout.txt"), err = path("stderr.txt");
-    const int status = std::system((std::string(DSPFX_TOOL_PATH) + " " + args + " >" + out + " 2>" + err).c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
-  }
-
-  static std::string slurp(const std::string& file) {
-    std::stringstream s;
-    s << std::ifstream(file, std::ios::binary).rdbuf();
-    return s.str();
-  }
-
   std::string save(const std::string& name, const Sound& s) const {
     SF_INFO info{};
     info.channels = s.channels;
@@ -96,7 +72,6 @@ class ToolIo : public testing::Test {
 
   bool leftovers() const { return std::system(("ls -A '" + dir_ + "' | grep -q part").c_str()) == 0; }
 
-  std::string dir_;
 };
 
 TEST_F(ToolIo, OutputsThatAreNotRegularFilesAreNeverReplaced) {

@@ -14,36 +14,12 @@
 
 #include "dspfx/dspfx.h"
 
+#include "tool_fixture.h"
+
 namespace {
 
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-class Tool : public testing::Test {
+class Tool : public ToolFixture {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/dspfx-tool-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  Result run(const std::string& args) const {
-    const std::string out = path("stdout.txt"), err = path("stderr.txt");
-    const int status = std::system((std::string(DSPFX_TOOL_PATH) + " " + args + " >" + out + " 2>" + err).c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
-  }
-
-  static std::string slurp(const std::string& file) {
-    std::stringstream s;
-    s << std::ifstream(file, std::ios::binary).rdbuf();
-    return s.str();
-  }
-
   // A stereo 44100 Hz file: a 440 Hz tone left, 660 Hz right, 0.5 s.
   std::string tone(const std::string& name, uint32_t frames = 22050, uint32_t rate = 44100) const {
     std::vector<int16_t> pcm(size_t{frames} * 2);
@@ -74,7 +50,6 @@ class Tool : public testing::Test {
     return pcm;
   }
 
-  std::string dir_;
 };
 
 TEST_F(Tool, ChainOutputEqualsTheEffectsDrivenDirectly) {

@@ -16,36 +16,12 @@
 #include "dspfx/dspfx.h"
 #include "progress.h"
 
+#include "tool_fixture.h"
+
 namespace {
 
-struct Result {
-  int code;
-  std::string out, err;
-};
-
-class ToolUi : public testing::Test {
+class ToolUi : public ToolFixture {
  protected:
-  void SetUp() override {
-    char tmpl[] = "/tmp/dspfx-ui-XXXXXX";
-    ASSERT_NE(::mkdtemp(tmpl), nullptr);
-    dir_ = tmpl;
-  }
-  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
-
-  std::string path(const std::string& name) const { return dir_ + "/" + name; }
-
-  Result run(const std::string& args) const {
-    const std::string out = path("stdout.txt"), err = path("stderr.txt");
-    const int status = std::system((std::string(DSPFX_TOOL_PATH) + " " + args + " >" + out + " 2>" + err).c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, slurp(out), slurp(err)};
-  }
-
-  static std::string slurp(const std::string& file) {
-    std::stringstream s;
-    s << std::ifstream(file, std::ios::binary).rdbuf();
-    return s.str();
-  }
-
   // Sines of the given frequencies and peak levels (dBFS) per channel.
   struct Tone {
     double hz, dbfs, from = 0;  // seconds
@@ -105,7 +81,6 @@ class ToolUi : public testing::Test {
     return rows;
   }
 
-  std::string dir_;
 };
 
 TEST_F(ToolUi, EveryCommandHasAHelpPageReachedThreeWays) {
