@@ -440,13 +440,16 @@ DSPFX_API DspEffect* initStretch(uint32_t capacityFrames, uint32_t channels, uin
 DSPFX_API uint32_t doStretch(DspEffect* handle, const int16_t* in, int16_t* out,
                              uint32_t bytes) DSPFX_NOEXCEPT;
 /** Sets the scale (clamped as at init) for the block after the next.
- *  1, or 0 for a bad handle. */
+ *  May be called from another thread while doStretch runs on the same
+ *  object: it never waits, and both channels take the change at the start
+ *  of the same block. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t setStretchScale(DspEffect* handle, float scale) DSPFX_NOEXCEPT;
-/** Sets the output level in dB from the next block on. 1, or 0 for a bad
- *  handle. */
+/** Sets the output level in dB from the next block on; may be called from
+ *  another thread like setStretchScale. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t setStretchOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;
 /** size x the latest scale's ratio, truncated: the output size to expect
- *  for an input of size (bytes or frames). 0 for a bad handle. */
+ *  for an input of size (bytes or frames). Called from the thread that
+ *  runs doStretch. 0 for a bad handle. */
 DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) DSPFX_NOEXCEPT;
 /** Destroys the stretcher. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termStretch(DspEffect* handle) DSPFX_NOEXCEPT;
@@ -482,11 +485,11 @@ DSPFX_API uint32_t doPitchShift(DspEffect* handle, const int16_t* in, int16_t* o
 /** Sets the pitch in cents (clamped as at init). The low-pass follows from
  *  the next block, the grains from the block after (blocks of up to 32768
  *  frames; longer ones count as several). May be called from another
- *  thread while doPitchShift runs on the same object: it waits (sleeping
- *  1 ms at a time) for the piece in progress to end. 1, or 0 for a bad
- *  handle. */
+ *  thread while doPitchShift runs on the same object: it never waits, and
+ *  both channels take the change at the start of the same block. 1, or 0
+ *  for a bad handle. */
 DSPFX_API uint32_t setPitchShiftPitch(DspEffect* handle, float pitch) DSPFX_NOEXCEPT;
-/** Sets the output level in dB from the next piece processed; may be
+/** Sets the output level in dB from the next block processed; may be
  *  called from another thread like setPitchShiftPitch. 1, or 0 for a bad
  *  handle. */
 DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;

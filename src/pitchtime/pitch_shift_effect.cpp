@@ -24,19 +24,20 @@ bool PitchShiftEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint
   return buildChannels(sampleRate);
 }
 
-void PitchShiftEffect::setPitch(float newPitch) {
-  channels[0].setPitch(newPitch);
-  channels[1].setPitch(newPitch);
-  pitch = newPitch;
-}
-
-void PitchShiftEffect::setOutLevel(float outLevelDb) {
-  channels[0].setOutLevel(outLevelDb);
-  channels[1].setOutLevel(outLevelDb);
-  outputLevel = outLevelDb;
+void PitchShiftEffect::takeChanges() {
+  float value = 0.0f;
+  if (pitchBox_.take(value)) {
+    for (PitchShiftChannel& c : channels) c.setPitch(value);
+    pitch = value;
+  }
+  if (levelBox_.take(value)) {
+    for (PitchShiftChannel& c : channels) c.setOutLevel(value);
+    outputLevel = value;
+  }
 }
 
 uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
+  takeChanges();
   const bool wasStereo = stereo();
   if (!setupBuffers(frames, channelCount)) return 0;
   inRate = rate;
@@ -57,6 +58,8 @@ uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_
 uint32_t PitchShiftEffect::processChannel(uint32_t channel, const float* in, float* out,
                                           uint32_t frames) {
   if (channel > 1) return 0;
+  // The right channel runs the block the left one ran, under its changes.
+  if (channel == 0) takeChanges();
   return channels[channel].process(in, out, frames);
 }
 
@@ -65,6 +68,7 @@ uint32_t PitchShiftEffect::process(const float* inLeft, const float* inRight, fl
   // A chain whose stretcher was sped up can hand over more frames than this
   // effect was set up for; its own buffers would overflow.
   if (frames > capacityFrames()) return 0;
+  takeChanges();
   channels[0].process(inLeft, outLeft, frames);
   if (stereo()) channels[1].process(inRight, outRight, frames);
   return frames;

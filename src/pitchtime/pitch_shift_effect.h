@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "core/param_mailbox.h"
 #include "pitchtime/pitch_shift_channel.h"
 
 namespace dspfx {
@@ -17,16 +18,20 @@ class PitchShiftEffect : public EffectBase {
             float outLevelDb, float grainTime, float hopTime, uint32_t interpolationMode,
             bool antiAliasOn);
 
-  // Safe to call from another thread while a block is processed: each
-  // channel takes the change between two pieces.
-  void setPitch(float newPitch);
-  void setOutLevel(float outLevelDb);
+  // Safe to call from another thread while a block is processed: the
+  // change waits in a mailbox and both channels take it at the start of the
+  // next block, so they always shift by the same pitch.
+  void setPitch(float newPitch) { pitchBox_.post(newPitch); }
+  void setOutLevel(float outLevelDb) { levelBox_.post(outLevelDb); }
 
   uint32_t setup(uint32_t frames, uint32_t channels, uint32_t rate) override;
   uint32_t processChannel(uint32_t channel, const float* in, float* out,
                           uint32_t frames) override;
   uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
                    uint32_t frames) override;
+  // Hands posted changes to both channels; the processing side calls it
+  // before a block (and before anything that reads the parameters).
+  void takeChanges();
 
   PitchShiftChannel channels[2];
   float pitch = 0.0f;
@@ -38,6 +43,9 @@ class PitchShiftEffect : public EffectBase {
 
  private:
   bool buildChannels(uint32_t rate);
+
+  ParamMailbox<float> pitchBox_;
+  ParamMailbox<float> levelBox_;
 };
 
 }  // namespace dspfx

@@ -32,19 +32,20 @@ bool StretchEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_
   return growOutput(outputCapacity);
 }
 
-void StretchEffect::setScale(float newScale) {
-  channels[0].setScale(newScale);
-  channels[1].setScale(newScale);
-  scale = newScale;
-}
-
-void StretchEffect::setOutLevel(float outLevelDb) {
-  channels[0].setOutputLevel(outLevelDb);
-  channels[1].setOutputLevel(outLevelDb);
-  outputLevel = outLevelDb;
+void StretchEffect::takeChanges() {
+  float value = 0.0f;
+  if (scaleBox_.take(value)) {
+    for (StretchChannel& c : channels) c.setScale(value);
+    scale = value;
+  }
+  if (levelBox_.take(value)) {
+    for (StretchChannel& c : channels) c.setOutputLevel(value);
+    outputLevel = value;
+  }
 }
 
 uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
+  takeChanges();
   const bool wasStereo = stereo();
   if (!setupBuffers(frames, channelCount)) return 0;
   inRate = rate;
@@ -74,6 +75,8 @@ uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t r
 uint32_t StretchEffect::processChannel(uint32_t channel, const float* in, float* out,
                                        uint32_t frames) {
   if (channel > 1) return 0;
+  // The right channel runs the block the left one ran, under its changes.
+  if (channel == 0) takeChanges();
   return channels[channel].process(in, out, frames);
 }
 
@@ -83,6 +86,7 @@ uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float
   // whose earlier stretcher was sped up stops instead of passing ever
   // larger blocks on to effects set up for less.
   if (frames > capacityFrames()) return 0;
+  takeChanges();
   // A chain hands this effect its own outputs; they may have to grow first,
   // and then the caller's pointers must follow them.
   const float* oldL = outL();
@@ -98,6 +102,7 @@ uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float
 uint32_t StretchEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
   const uint32_t frames = framesIn(bytes);
   if (frames == 0) return 0;
+  takeChanges();
   if (!reserveOutput(frames)) return 0;
   pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
   const uint32_t produced = channels[0].process(inL(), outL(), frames);

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "core/param_mailbox.h"
 #include "pitchtime/stretch_channel.h"
 
 namespace dspfx {
@@ -18,11 +19,20 @@ class StretchEffect : public EffectBase {
   bool init(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate, float scale,
             float outLevelDb, float grainTime, float hopTime);
 
-  void setScale(float newScale);
-  void setOutLevel(float outLevelDb);
+  // Safe to call from another thread while a block is processed: the
+  // change waits in a mailbox and both channels take it at the start of the
+  // next block (or the next size query), so they always run one ratio.
+  void setScale(float newScale) { scaleBox_.post(newScale); }
+  void setOutLevel(float outLevelDb) { levelBox_.post(outLevelDb); }
+  // Hands posted changes to both channels; the processing side calls it
+  // before a block (and before anything that reads the parameters).
+  void takeChanges();
 
   uint32_t setup(uint32_t frames, uint32_t channels, uint32_t rate) override;
-  uint32_t getDstSize(uint32_t size) override { return channels[0].dstSize(size); }
+  uint32_t getDstSize(uint32_t size) override {
+    takeChanges();
+    return channels[0].dstSize(size);
+  }
   uint32_t processChannel(uint32_t channel, const float* in, float* out,
                           uint32_t frames) override;
   uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
@@ -42,6 +52,9 @@ class StretchEffect : public EffectBase {
   // setup. False when they cannot grow.
   bool reserveOutput(uint32_t frames);
   bool growOutput(uint32_t outputFrames);
+
+  ParamMailbox<float> scaleBox_;
+  ParamMailbox<float> levelBox_;
 };
 
 }  // namespace dspfx
