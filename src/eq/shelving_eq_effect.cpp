@@ -24,15 +24,13 @@ bool ShelvingEqEffect::init(uint32_t frames, uint32_t channels, uint32_t rate, u
 
 bool ShelvingEqEffect::setGain(int32_t band, float gainDb) {
   if (band < 0 || static_cast<uint32_t>(band) >= bandCount) return false;
-  filters[0].setBandGain(band, gainDb);
-  filters[1].setBandGain(band, gainDb);
+  filters.apply([&](FirBandFilter& f) { f.setBandGain(band, gainDb); });
   bandGainsDb[static_cast<size_t>(band)] = gainDb;
   return true;
 }
 
 void ShelvingEqEffect::setOutputLevel(float levelDb) {
-  filters[0].setOutputLevel(levelDb);
-  filters[1].setOutputLevel(levelDb);
+  filters.apply([&](FirBandFilter& f) { f.setOutputLevel(levelDb); });
   outputLevelDb = levelDb;
 }
 
@@ -44,9 +42,9 @@ uint32_t ShelvingEqEffect::processChannel(uint32_t channel, const float* in, flo
 
 uint32_t ShelvingEqEffect::process(const float* inL, const float* inR, float* outL, float* outR,
                                    uint32_t frames) {
-  const uint32_t produced = filters[0].process(inL, outL, frames);
-  if (stereo()) filters[1].process(inR, outR, frames);
-  return produced;
+  return filters.run(stereo(), [&](FirBandFilter& f, uint32_t ch) {
+    return ch == 0 ? f.process(inL, outL, frames) : f.process(inR, outR, frames);
+  });
 }
 
 }  // namespace dspfx

@@ -3,11 +3,9 @@
 namespace dspfx {
 
 bool PitchShiftEffect::buildChannels(uint32_t rate) {
-  const bool left =
-      channels[0].build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
-  const bool right =
-      channels[1].build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
-  return left && right;
+  return channels.applyBoth([&](PitchShiftChannel& c) {
+    return c.build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
+  });
 }
 
 bool PitchShiftEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_t sampleRate,
@@ -27,11 +25,11 @@ bool PitchShiftEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint
 void PitchShiftEffect::takeChanges() {
   float value = 0.0f;
   if (pitchBox_.take(value)) {
-    for (PitchShiftChannel& c : channels) c.setPitch(value);
+    channels.apply([&](PitchShiftChannel& c) { c.setPitch(value); });
     pitch = value;
   }
   if (levelBox_.take(value)) {
-    for (PitchShiftChannel& c : channels) c.setOutLevel(value);
+    channels.apply([&](PitchShiftChannel& c) { c.setOutLevel(value); });
     outputLevel = value;
   }
 }
@@ -69,8 +67,9 @@ uint32_t PitchShiftEffect::process(const float* inLeft, const float* inRight, fl
   // effect was set up for; its own buffers would overflow.
   if (frames > capacityFrames()) return 0;
   takeChanges();
-  channels[0].process(inLeft, outLeft, frames);
-  if (stereo()) channels[1].process(inRight, outRight, frames);
+  channels.run(stereo(), [&](PitchShiftChannel& c, uint32_t ch) {
+    return ch == 0 ? c.process(inLeft, outLeft, frames) : c.process(inRight, outRight, frames);
+  });
   return frames;
 }
 

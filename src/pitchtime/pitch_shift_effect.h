@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "core/param_mailbox.h"
 #include "pitchtime/pitch_shift_channel.h"
 
@@ -33,7 +34,7 @@ class PitchShiftEffect : public EffectBase {
   // before a block (and before anything that reads the parameters).
   void takeChanges();
 
-  PitchShiftChannel channels[2];
+  ChannelPair<PitchShiftChannel> channels;
   float pitch = 0.0f;
   float outputLevel = 0.0f;
   float grainTime = 0.0f;

@@ -5,8 +5,12 @@
 namespace dspfx {
 
 bool StretchEffect::buildChannels(uint32_t frames, uint32_t rate, uint32_t& outputCapacity) {
-  outputCapacity = channels[0].build(frames, rate, scale, outputLevel, grainTime, hopTime);
-  channels[1].build(frames, rate, scale, outputLevel, grainTime, hopTime);
+  // Both units report the same capacity; the left one's is kept.
+  channels.run(true, [&](StretchChannel& c, uint32_t ch) {
+    const uint32_t capacity = c.build(frames, rate, scale, outputLevel, grainTime, hopTime);
+    if (ch == 0) outputCapacity = capacity;
+    return capacity;
+  });
   return channels[0].allocated && channels[1].allocated;
 }
 
@@ -35,11 +39,11 @@ bool StretchEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_
 void StretchEffect::takeChanges() {
   float value = 0.0f;
   if (scaleBox_.take(value)) {
-    for (StretchChannel& c : channels) c.setScale(value);
+    channels.apply([&](StretchChannel& c) { c.setScale(value); });
     scale = value;
   }
   if (levelBox_.take(value)) {
-    for (StretchChannel& c : channels) c.setOutputLevel(value);
+    channels.apply([&](StretchChannel& c) { c.setOutputLevel(value); });
     outputLevel = value;
   }
 }
@@ -94,9 +98,9 @@ uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float
   if (!reserveOutput(frames)) return 0;
   if (outLeft == oldL) outLeft = outL();
   if (outRight == oldR) outRight = outR();
-  const uint32_t produced = channels[0].process(inLeft, outLeft, frames);
-  if (stereo()) channels[1].process(inRight, outRight, frames);
-  return produced;
+  return channels.run(stereo(), [&](StretchChannel& c, uint32_t ch) {
+    return ch == 0 ? c.process(inLeft, outLeft, frames) : c.process(inRight, outRight, frames);
+  });
 }
 
 uint32_t StretchEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
@@ -105,8 +109,9 @@ uint32_t StretchEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut
   takeChanges();
   if (!reserveOutput(frames)) return 0;
   pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
-  const uint32_t produced = channels[0].process(inL(), outL(), frames);
-  if (stereo()) channels[1].process(inR(), outR(), frames);
+  const uint32_t produced = channels.run(stereo(), [&](StretchChannel& c, uint32_t ch) {
+    return ch == 0 ? c.process(inL(), outL(), frames) : c.process(inR(), outR(), frames);
+  });
   floatToPcm16(outL(), stereo() ? outR() : nullptr, produced, pcmOut, inChannels);
   return produced * (stereo() ? 4u : 2u);
 }

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "core/param_mailbox.h"
 #include "pitchtime/stretch_channel.h"
 
@@ -39,7 +40,7 @@ class StretchEffect : public EffectBase {
                    uint32_t frames) override;
   uint32_t processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
-  StretchChannel channels[2];
+  ChannelPair<StretchChannel> channels;
   float scale = 0.0f;
   float outputLevel = 0.0f;
   float grainTime = 0.0f;

@@ -23,11 +23,11 @@ bool Resampler::init(uint32_t capacityFrames, uint32_t channels, uint32_t outCha
 }
 
 bool Resampler::configureConverters() {
-  const uint32_t maxDst = converters[0].configure(capacityFrames(), inRate, outRate, interpolation,
-                                                  stopbandDb, slopeDbPerOctave, antiAlias,
-                                                  kRippleDb);
-  converters[1].configure(capacityFrames(), inRate, outRate, interpolation, stopbandDb,
-                          slopeDbPerOctave, antiAlias, kRippleDb);
+  // Both converters are configured alike; the left one's size rule stands for both.
+  const uint32_t maxDst = converters.run(true, [&](RateConverter& c, uint32_t) {
+    return c.configure(capacityFrames(), inRate, outRate, interpolation, stopbandDb, slopeDbPerOctave,
+                       antiAlias, kRippleDb);
+  });
   // The equal-rate copy writes every input frame although the size rule can
   // announce one less, so the outputs never hold fewer than capacityFrames.
   const uint32_t need = std::max(maxDst, capacityFrames());
