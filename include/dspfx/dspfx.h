@@ -29,7 +29,11 @@
  *  - Every effect is an opaque DspEffect* made by its init<Effect> call and
  *    destroyed by its term<Effect> call. Every call first checks its handle:
  *    null, destroyed and other families' handles get the failure value
- *    (0 or null) and nothing is touched. Nothing is ever thrown or logged.
+ *    (0 or null) and nothing is touched. A handle is a token, not the
+ *    object's address, and no value is handed out twice in a process, so
+ *    a destroyed handle stays refused for good (the same holds for
+ *    DspChain*, WavefileIn* and WavefileOut*). Nothing is ever thrown or
+ *    logged.
  *  - A do<Effect> call whose block holds more frames than the capacity given
  *    at init (or at the last setup by a chain) returns 0 and writes nothing.
  *  - The caller owns every buffer it passes. Unless an export says

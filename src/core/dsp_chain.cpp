@@ -38,7 +38,8 @@ void DspChain::clear() {
   while (node) {
     ChainNode* next = node->next;
     // Out of the registry first, so no export can reach a dying effect.
-    handleRegistry().remove(node->effect, HandleKind::kEffect, this);
+    HandleRegistry& registry = handleRegistry();
+    registry.remove(registry.handleOf(node->effect, HandleKind::kEffect), HandleKind::kEffect, this);
     delete node->effect;
     delete node;
     node = next;

@@ -24,7 +24,7 @@ DspEffect* make(uint32_t frames, uint32_t channels, uint32_t rate, float factor 
 
 template <class T = ScaleEffect>
 int setups(DspEffect* h) {
-  return reinterpret_cast<T*>(h)->setups;
+  return dspfx::effectOf<T>(h)->setups;
 }
 
 TEST(DspChain, EmptyChainCopiesAndReportsItsOwnFormat) {
@@ -85,7 +85,7 @@ TEST(DspChain, PropagatesFormatsAndSetsUpOnlyOnChange) {
   EXPECT_EQ(setups<DecimateEffect>(dec), decSetups);
   dspAdjust(c, 100, 2, 48000);
   EXPECT_TRUE(setups<DecimateEffect>(dec) == decSetups + 1 && setups(eq) == eqSetups + 1);
-  auto& second = *reinterpret_cast<ScaleEffect*>(eq);
+  auto& second = *dspfx::effectOf<ScaleEffect>(eq);
   EXPECT_EQ(second.inRate, 24000u);
   EXPECT_EQ(dspGetDstRate(c), 24000u);
   dspAdjust(c, 400, 2, 48000);

@@ -3,6 +3,7 @@
 #include "common/test_support.h"
 
 #include <new>
+#include <set>
 #include <vector>
 
 #include "core/exports/export_call.h"
@@ -87,6 +88,33 @@ TEST(ExportShape, OversizedBlocksMissingBuffersAndFailedInitsAreRefused) {
               throw std::bad_alloc();
             }),
             nullptr);
+}
+
+TEST(ExportShape, DestroyedHandlesStayRefusedAcrossManyLives) {
+  // The allocator gives a freed object's memory to the next one of its size
+  // at once: a handle that were the address would come back to life. Some
+  // objects live on while others come and go, so slots are shared out too.
+  std::set<const void*> issued;
+  std::vector<DspEffect*> dead, alive;
+  std::vector<DspChain*> deadChains;
+  for (int i = 0; i < 3000; ++i) {
+    DspEffect* h = makeWithBuffers(8, 1);
+    DspChain* c = dspCreate(8, 1, 8000);
+    ASSERT_TRUE(h && c);
+    ASSERT_TRUE(issued.insert(h).second && issued.insert(c).second) << "a handle came back after " << i << " lives";
+    if (i % 100 == 0) {
+      alive.push_back(h);
+    } else {
+      EXPECT_EQ(destroyEffect<DoublerEffect>(h), 1u);
+      dead.push_back(h);
+    }
+    dspDestroy(c);
+    deadChains.push_back(c);
+  }
+  auto live = [](DspEffect* h) { return withEffect<DoublerEffect>(h, 0u, [](DoublerEffect&) { return 1u; }); };
+  for (DspEffect* h : dead) ASSERT_EQ(live(h) + destroyEffect<DoublerEffect>(h), 0u);
+  for (DspChain* c : deadChains) ASSERT_EQ(dspGetDstRate(c), 0u);
+  for (DspEffect* h : alive) EXPECT_EQ(live(h) + destroyEffect<DoublerEffect>(h), 2u);
 }
 
 }  // namespace

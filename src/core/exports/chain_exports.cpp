@@ -27,10 +27,10 @@ DSPFX_API uint32_t dspAdd(DspChain* chain, DspEffect* effect, uint32_t order) no
   return withChain(chain, 0u, [&](Chain& c) -> uint32_t {
     dspfx::EffectBase* e = dspfx::liveEffect(effect);
     // An effect belongs to one owner: the host, or exactly one chain.
-    if (!e || handleRegistry().owner(e)) return c.count;
+    if (!e || handleRegistry().owner(effect)) return c.count;
     const uint32_t before = c.count;
     const uint32_t after = c.add(e, order);
-    if (after != before) handleRegistry().setOwner(e, &c);
+    if (after != before) handleRegistry().setOwner(effect, &c);
     return after;
   });
 }
