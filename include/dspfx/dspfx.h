@@ -111,6 +111,38 @@ DSPFX_API uint32_t dspPcmEncode(const float* in, int16_t* out, uint32_t count) D
 /** Kept for compatibility: does nothing and returns 0. */
 DSPFX_API uint32_t dspPcmDecode(void) DSPFX_NOEXCEPT;
 
+/** Extension: the library's version as (major << 16) | (minor << 8) |
+ *  patch, for a host that must tell builds apart at run time. Any thread. */
+DSPFX_API uint32_t dspGetVersion(void) DSPFX_NOEXCEPT;
+
+/* Extension: why a call failed. Every return value above stays as it is;
+ * in addition each call that takes a handle or makes an object records on
+ * the calling thread why it returned its failure value (DSP_ERROR_NONE
+ * when it did not). Calls without a handle leave the record alone. */
+#define DSP_ERROR_NONE 0
+/** Null, destroyed or never-issued handle. */
+#define DSP_ERROR_BAD_HANDLE 1
+/** Live handle of another kind (a chain for an effect) or effect family. */
+#define DSP_ERROR_WRONG_FAMILY 2
+/** Argument out of its range, missing buffer, a block above capacity or
+ *  a format the object cannot take (also: a do call on 0 bytes that
+ *  returns 0). */
+#define DSP_ERROR_BAD_ARGUMENT 3
+#define DSP_ERROR_NO_MEMORY 4
+/** A term call on an effect a chain owns, or dspAdd of an effect that
+ *  already belongs to a chain. */
+#define DSP_ERROR_CHAIN_OWNED 5
+/** A wave file that cannot be opened, read, written or understood. */
+#define DSP_ERROR_FILE 6
+/** Anything else that went wrong inside; the call had no effect. */
+#define DSP_ERROR_INTERNAL 7
+/** The DSP_ERROR_* code of the calling thread's last call that took a
+ *  handle or made an object. */
+DSPFX_API int32_t dspGetLastError(void) DSPFX_NOEXCEPT;
+/** A static English sentence for a DSP_ERROR_* code (any value gives a
+ *  sentence; never null). Any thread. */
+DSPFX_API const char* dspErrorString(int32_t code) DSPFX_NOEXCEPT;
+
 /* ======================================================================
  * Processing chain
  *

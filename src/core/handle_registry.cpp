@@ -55,6 +55,11 @@ void* HandleRegistry::find(const void* handle, HandleKind kind) const {
   return s && s->kind == kind ? const_cast<void*>(s->object) : nullptr;
 }
 
+bool HandleRegistry::isLive(const void* handle) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lookup(handle) != nullptr;
+}
+
 void* HandleRegistry::handleOf(const void* object, HandleKind kind) const {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = slotOf_.find(object);

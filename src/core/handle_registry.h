@@ -24,6 +24,8 @@ class HandleRegistry {
   const void* add(const void* object, HandleKind kind);
   // The object behind a live handle of that kind; null otherwise.
   void* find(const void* handle, HandleKind kind) const;
+  // True for a live handle of any kind.
+  bool isLive(const void* handle) const;
   // The handle of a live object of that kind; null otherwise.
   void* handleOf(const void* object, HandleKind kind) const;
   // True when the handle was live, of that kind and held by owner (null: by

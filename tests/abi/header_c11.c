@@ -5,7 +5,8 @@
 
 int main(void) {
   void* p = fastmemAlloc(64);
-  int ok = p != NULL && ((uintptr_t)p % 16u) == 0 && fastmemFree(p) == 1 && dspPcmDecode() == 0;
+  int ok = p != NULL && ((uintptr_t)p % 16u) == 0 && fastmemFree(p) == 1 && dspPcmDecode() == 0 &&
+           dspGetVersion() != 0 && dspErrorString(DSP_ERROR_NO_MEMORY) != NULL;
   if (!ok) {
     fprintf(stderr, "C client could not use the library\n");
     return 1;
