@@ -189,7 +189,9 @@ DSPFX_API uint32_t dspGetDstSize(DspChain* chain, uint32_t size) DSPFX_NOEXCEPT;
  *  was set up for, or a buffer is null. */
 DSPFX_API uint32_t dspSend(DspChain* chain, const int16_t* in, int16_t* out, uint32_t bytes) DSPFX_NOEXCEPT;
 /** As dspSend on interleaved floats (full scale +-1.0), sized in frames;
- *  returns frames written. An empty chain copies frames * channels floats. */
+ *  returns frames written. An empty chain copies frames floats per channel
+ *  (two channels for a stereo chain, one otherwise) and returns frames, or
+ *  0 when that many bytes would not fit in 32 bits. */
 DSPFX_API uint32_t dspSendFloat(DspChain* chain, const float* in, float* out, uint32_t frames) DSPFX_NOEXCEPT;
 /** Destroys the chain and its effects; null and invalid chains are ignored. */
 DSPFX_API void dspDestroy(DspChain* chain) DSPFX_NOEXCEPT;

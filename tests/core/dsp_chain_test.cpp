@@ -38,6 +38,8 @@ TEST(DspChain, EmptyChainCopiesAndReportsItsOwnFormat) {
   const std::vector<float> fin = {0.1f, 0.2f, 0.3f, 0.4f};
   std::vector<float> fout(4, 0.0f);
   EXPECT_EQ(dspSendFloat(c, fin.data(), fout.data(), 2), 2u);
+  // A count whose byte size wraps 32 bits is refused, not copied short.
+  EXPECT_EQ(dspSendFloat(c, fin.data(), fout.data(), 0x20000000u), 0u);
   EXPECT_EQ(fout, fin);
   EXPECT_TRUE(dspGetDstRate(c) == 44100u && dspGetDstChannels(c) == 2u && dspGetDstSize(c, 1234) == 1234u);
   EXPECT_EQ(dspGetHandle(c, 0), nullptr);
