@@ -1,5 +1,5 @@
 # Thin wrappers over the CMake presets.
-.PHONY: all deps demo test test-asan test-tsan test-portable fuzz fuzz-smoke soak test-valgrind bench bench-report compare-sox clean
+.PHONY: all deps demo python bench-python test test-asan test-tsan test-portable fuzz fuzz-smoke soak test-valgrind bench bench-report compare-sox clean
 .PHONY: test-m32 build-mingw-i686 test-mingw-x86_64
 
 all: test
@@ -14,6 +14,19 @@ demo: deps
 
 test: deps
 	cmake --workflow --preset release
+
+# The Python package with its copy of the library, installed into a virtual
+# environment that also sees Debian's numpy, soundfile and dask (no network):
+# run $(VENV)/bin/python, or activate $(VENV)/bin/activate.
+PYTHON ?= /usr/bin/python3
+VENV ?= build/venv
+python: deps
+	cmake --preset release
+	cmake --build --preset release --target dspfx dspfx_tool
+	cp -L build/release/libdspfx.so python/dspfx/libdspfx.so
+	$(PYTHON) -m venv --system-site-packages $(VENV)
+	$(VENV)/bin/pip install --quiet --no-index --no-build-isolation ./python
+	cd / && $(CURDIR)/$(VENV)/bin/python -c "import dspfx; print('dspfx', dspfx.__file__)"
 
 test-asan: deps
 	cmake --workflow --preset asan
@@ -89,10 +102,18 @@ compare-sox:
 	cmake --build --preset bench
 	bash scripts/compare-sox.sh
 
-# docs/benchmarks.md from a fresh run of both.
+# docs/benchmarks.md from a fresh run of both, and the Python section.
 bench-report: bench
 	bash scripts/compare-sox.sh
 	python3 scripts/bench-report.py build/bench/bench.json build/bench/compare-sox docs/benchmarks.md
+	$(PYTHON) python/bench/bench_python.py build/bench docs/benchmarks.md
+
+# The Python package's section of docs/benchmarks.md alone (about two
+# minutes): its overhead over the library per family, threads, batch.
+bench-python: deps
+	cmake --preset bench
+	cmake --build --preset bench --target dspfx dspfx_static dspfx_effect_table
+	$(PYTHON) python/bench/bench_python.py build/bench docs/benchmarks.md
 
 clean:
 	rm -rf build

@@ -17,12 +17,17 @@ using namespace dspfx::bench;
 
 constexpr double kSamples = 2.0 * kWholeBlockFrames;
 
-void shelvingLibrary(benchmark::State& state, uint32_t n) {
+void shelvingLibrary(benchmark::State& state, uint32_t n, uint32_t mode = 0) {
   std::vector<float> gains(n);
   for (uint32_t i = 0; i < n; ++i) gains[i] = static_cast<float>(i % 5) * 2.0f - 4.0f;
   DspEffect* h = initShelvingEQ(kBlockFrames, 2, kRate, n, gains.data(), 0.0f);
   if (!h) {
     state.SkipWithError("initShelvingEQ failed");
+    return;
+  }
+  if (!setShelvingEQMode(h, mode)) {
+    state.SkipWithError("setShelvingEQMode failed");
+    termShelvingEQ(h);
     return;
   }
   std::vector<int16_t> out(kBlockFrames * 2);
@@ -73,8 +78,13 @@ void firBandFilter(benchmark::State& state, int32_t n) {
 }
 
 const bool registered = [] {
-  for (uint32_t n : {8u, 16u, 32u}) {
+  for (uint32_t n : {8u, 16u, 32u, 128u}) {
     row("doShelvingEQ", std::to_string(n) + "bands", "dspfx", [n](benchmark::State& s) { shelvingLibrary(s, n); })
+        ->Unit(benchmark::kMillisecond);
+  }
+  // The fast-convolution form of the same filters.
+  for (uint32_t n : {16u, 128u, 1024u}) {
+    row("doShelvingEQ", std::to_string(n) + "bands-fft", "dspfx", [n](benchmark::State& s) { shelvingLibrary(s, n, 1); })
         ->Unit(benchmark::kMillisecond);
   }
   for (uint32_t n : {10u, 31u}) {

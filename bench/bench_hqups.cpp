@@ -14,9 +14,13 @@ using namespace dspfx::bench;
 
 // Stereo 44100 -> 48000 with the tool's defaults: curve 0.3, 30 % mix,
 // band from 11 kHz, cubic, anti-alias 60 dB / 60 dB per octave, adaptive
-// band edge.
-void hqupsLibrary(benchmark::State& state) {
+// band edge; the converters at the given quality.
+void hqupsLibrary(benchmark::State& state, uint32_t quality) {
   DspEffect* h = initHqupsBySrcsize(kBlockFrames, 2, 2, kRate, 0.3f, 30.0f, 11000, 1, 60.0f, 60.0f, 1, 1);
+  if (h && setHqupsQuality(h, quality) != 1) {
+    termHqups(h);
+    h = nullptr;
+  }
   if (!h) {
     state.SkipWithError("initHqupsBySrcsize failed");
     return;
@@ -54,7 +58,10 @@ void kaiserFir(benchmark::State& state, FirForm form) {
 }
 
 const bool registered = [] {
-  row("doHqups", "44100-48000", "dspfx", hqupsLibrary)->Unit(benchmark::kMillisecond);
+  row("doHqups", "44100-48000", "dspfx", [](benchmark::State& s) { hqupsLibrary(s, 0); })
+      ->Unit(benchmark::kMillisecond);
+  row("doHqups", "44100-48000", "dspfx-q2", [](benchmark::State& s) { hqupsLibrary(s, 2); })
+      ->Unit(benchmark::kMillisecond);
   row("KaiserFir", "order32", "dspfx-scalar", [](benchmark::State& s) { kaiserFir(s, FirForm::kScalar); });
   row("KaiserFir", "order32", "dspfx-sse", [](benchmark::State& s) { kaiserFir(s, FirForm::kSse); });
   row("KaiserFir", "order32", "dspfx-3dnow", [](benchmark::State& s) { kaiserFir(s, FirForm::kTwoLane); });

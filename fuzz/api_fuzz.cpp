@@ -571,9 +571,23 @@ class Interpreter {
         if (badIndex) require(r == 0);
         break;
       }
-      case kResampler: observed = getResamplerDstSize(h, in_.count(0, 100000)); break;
+      case kResampler:
+        if (op % 2 == 0) {
+          observed = getResamplerDstSize(h, in_.count(0, 100000));
+        } else {
+          const uint32_t q = in_.u8() % 4;
+          const uint32_t r = setResamplerQuality(h, q);
+          if (q == 3) require(r == 0);
+        }
+        break;
       case kHqups:
-        switch (op % 5) {
+        switch (op % 6) {
+          case 5: {
+            const uint32_t q = in_.u8() % 4;
+            const uint32_t r = setHqupsQuality(h, q);
+            if (q == 3) require(r == 0);
+            break;
+          }
           case 0: require(setHqupsHarmonics(h, in_.real(-0.7f, 0.7f)) == 1); break;
           case 1: require(setHqupsMix(h, in_.real(0, 100)) == 1); break;
           case 2: require(setHqupsActiveMode(h, static_cast<int32_t>(in_.u8() % 3)) == 1); break;

@@ -14,13 +14,17 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 have_cmd cmake || need+=(cmake)
 have_cmd ninja || need+=(ninja-build)
 have_cmd g++ || need+=(g++)
-pkgs=(libgtest-dev libbenchmark-dev libpng-dev pkg-config)
+pkgs=(libgtest-dev libbenchmark-dev libsndfile1-dev libcairo2-dev fonts-dejavu-core pkg-config)
+# The plugins' headers, and the hosts and validators their tests run.
+pkgs+=(lv2-dev ladspa-sdk lilv-utils sordi sox python3-numpy python3-soundfile)
+# The Python package, its tests and make python.
+pkgs+=(python3-pytest python3-distributed python3-venv python3-pip python3-setuptools python3-wheel)
 for arg in "$@"; do
   case "$arg" in
     --fuzz) pkgs+=(clang libclang-rt-14-dev) ;;
     --cross) pkgs+=(googletest g++-multilib qemu-user g++-mingw-w64-i686-posix
                     g++-mingw-w64-x86-64-posix wine64) ;;
-    --bench) pkgs+=(pkg-config libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev
+    --bench) pkgs+=(pkg-config libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev libspeexdsp-dev
                     libsoundtouch-dev libsndfile1-dev sox hyperfine python3) ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac

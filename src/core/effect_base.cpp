@@ -59,6 +59,18 @@ bool EffectBase::growBuffers(std::initializer_list<BufferId> which, uint32_t fra
   return true;
 }
 
+bool EffectBase::shrinkBuffers(std::initializer_list<BufferId> which, uint32_t frames) {
+  if (!allocated_) return false;
+  for (BufferId id : which) {
+    if (bufferFrames_[id] <= frames) continue;
+    void* shrunk = fastmemHeap().reallocate(buffers_[id], frames * 4u);
+    if (!shrunk) return false;
+    buffers_[id] = static_cast<float*>(shrunk);
+    bufferFrames_[id] = frames;
+  }
+  return true;
+}
+
 uint32_t EffectBase::setup(uint32_t frames, uint32_t channels, uint32_t rate) {
   if (!setupBuffers(frames, channels)) return 0;
   inRate = rate;

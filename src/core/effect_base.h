@@ -29,7 +29,8 @@ enum EffectTypeId : int32_t {
 //
 // The buffers, their sizes and the capacity are private: they change only
 // through setupBuffers, growBuffers and releaseBuffers, which keep them
-// consistent (all six present and at least capacityFrames long, or none).
+// consistent (all six present and at least capacityFrames long, or none;
+// only shrinkBuffers makes an output shorter).
 class EffectBase {
  public:
   using Handle = ::DspEffect;
@@ -64,6 +65,10 @@ class EffectBase {
   // Grows each named buffer that holds fewer than frames floats to exactly
   // frames; the others stay as they are. False when memory ran out.
   bool growBuffers(std::initializer_list<BufferId> which, uint32_t frames);
+  // Shrinks each named buffer that holds more than frames floats to exactly
+  // frames, for an output that no block fills further (it may then hold
+  // fewer than capacityFrames). False when memory ran out.
+  bool shrinkBuffers(std::initializer_list<BufferId> which, uint32_t frames);
 
   bool allocated() const { return allocated_; }
   uint32_t capacityFrames() const { return capacityFrames_; }

@@ -67,6 +67,9 @@ uint32_t RateConverter::configure(uint32_t newCapacity, uint32_t src, uint32_t d
   interpolation = mode;
   antiAlias = filterOn;
   srcRate = src;
+  lastStopbandDb = stopbandDb;
+  lastSlopeDbPerOctave = slopeDbPerOctave;
+  lastRippleDb = rippleDb;
 
   const bool fresh = !scratch || !history;
   if (fresh || newCapacity > capacity) {
@@ -96,8 +99,87 @@ uint32_t RateConverter::configure(uint32_t newCapacity, uint32_t src, uint32_t d
   std::fill(history, history + capacity + 3, 0.0f);
   allocated = true;
   lastChunk = capacity;
-  buildPlan();
+  if (quality == kQualityDesign) {
+    buildPlan();
+    return maxDst;
+  }
+  if (!prepareStreaming()) {
+    releaseBuffers();
+    capacity = maxDst = lastChunk = 0;
+    return 0;
+  }
   return maxDst;
+}
+
+bool RateConverter::setQuality(int32_t value) {
+  if (value < kQualityDesign || value > kQualityBandLimited) return false;
+  quality = value;
+  if (!allocated) return true;
+  configure(capacity, srcRate, dstRate, interpolation, lastStopbandDb, lastSlopeDbPerOctave, antiAlias,
+            lastRippleDb);
+  return allocated;
+}
+
+uint32_t RateConverter::streamCount(uint32_t size) const {
+  if (srcRate == 0 || dstRate == 0) return 0;
+  // ceil(size * den / step) without a product that can pass 64 bits.
+  const uint64_t step = stepWhole * phaseDen + stepRest;
+  const uint64_t whole = (size / step) * phaseDen;
+  const uint64_t rest = ((size % step) * phaseDen + step - 1) / step;
+  return static_cast<uint32_t>(std::min<uint64_t>(whole + rest, UINT32_MAX));
+}
+
+bool RateConverter::prepareStreaming() {
+  if (srcRate == 0 || dstRate == 0) return false;
+  uint64_t a = srcRate, b = dstRate;
+  while (b != 0) {
+    const uint64_t t = a % b;
+    a = b;
+    b = t;
+  }
+  phaseDen = dstRate / a;
+  const uint64_t step = srcRate / a;
+  stepWhole = step / phaseDen;
+  stepRest = step % phaseDen;
+  maxDst = streamCount(capacity);
+
+  if (quality == kQualityBandLimited) {
+    return band.configure(srcRate, dstRate, 1, capacity);
+  }
+  // The interpolation reads this many samples per output and starts over
+  // silence, so its first output already has them all.
+  streamTaps = interpolation == 0 ? 2 : 4;
+  streamFill = streamTaps - 1;
+  streamIndex = 0;
+  streamPhase = 0;
+  if (direction == 0 || phaseDen > kMaxStreamPhases) {
+    pairTable.reset();
+    pairTableCapacity = 0;
+    return true;
+  }
+  const size_t width = interpolation == 0 ? 2 : 8;
+  const size_t values = phaseDen * width;
+  if (values > pairTableCapacity) {
+    pairTable.reset(alignedArray<double>(values));
+    pairTableCapacity = pairTable ? values : 0;
+  }
+  if (!pairTable) return true;
+  for (uint64_t p = 0; p < phaseDen; ++p) {
+    const uint64_t next = (p + stepRest) % phaseDen;
+    double* row = pairTable.get() + p * width;
+    for (int k = 0; k < 2; ++k) {
+      const double f = static_cast<double>(k == 0 ? p : next) / static_cast<double>(phaseDen);
+      if (interpolation == 0) {
+        row[k] = f;
+      } else {
+        row[k] = cubicWeight(static_cast<float>(1.0 + f));
+        row[2 + k] = cubicWeight(static_cast<float>(f));
+        row[4 + k] = cubicWeight(static_cast<float>(f - 1.0));
+        row[6 + k] = cubicWeight(static_cast<float>(f - 2.0));
+      }
+    }
+  }
+  return true;
 }
 
 void RateConverter::buildPlan() {
@@ -146,6 +228,8 @@ void RateConverter::buildPlan() {
 uint32_t RateConverter::convert(const float* in, float* out, uint32_t frames) {
   if (!allocated) return 0;
   frames = std::min(frames, capacity);
+  if (quality == kQualityBandLimited) return band.processChannel(0, in, frames, out, maxDst);
+  if (quality == kQualityStreaming) return convertStreaming(in, out, frames);
   const uint32_t total = scaleCount(frames, srcRate, dstRate);
 
   if (direction == 0) {
@@ -168,16 +252,35 @@ uint32_t RateConverter::convert(const float* in, float* out, uint32_t frames) {
 
 uint32_t RateConverter::convertPair(RateConverter& right, const float* inL, const float* inR,
                                    float* outL, float* outR, uint32_t frames) {
+  if (allocated && right.allocated && quality == kQualityBandLimited &&
+      right.quality == kQualityBandLimited) {
+    frames = std::min(frames, capacity);
+    return band.processTwins(right.band, inL, inR, frames, outL, outR, maxDst);
+  }
   // Only twins share the filter pass; anything else converts channel by
   // channel.
   if (!allocated || !right.allocated || !antiAlias || !right.antiAlias || direction == 0 ||
       direction != right.direction || srcRate != right.srcRate || dstRate != right.dstRate ||
-      capacity != right.capacity) {
+      capacity != right.capacity || quality != right.quality ||
+      interpolation != right.interpolation) {
     const uint32_t n = convert(inL, outL, frames);
     right.convert(inR, outR, frames);
     return n;
   }
   frames = std::min(frames, capacity);
+  if (quality == kQualityStreaming) {
+    uint32_t n = 0;
+    if (direction < 0) {
+      runCascadePair(filter, right.filter, inL, inR, scratch, right.scratch, frames);
+      n = interpolateStreaming(scratch, outL, frames);
+      right.interpolateStreaming(right.scratch, outR, frames);
+    } else {
+      n = interpolateStreaming(inL, outL, frames);
+      right.interpolateStreaming(inR, outR, frames);
+      runCascadePair(filter, right.filter, outL, outR, outL, outR, n);
+    }
+    return n;
+  }
   const uint32_t total = scaleCount(frames, srcRate, dstRate);
   if (direction < 0) {
     runCascadePair(filter, right.filter, inL, inR, scratch, right.scratch, frames);
@@ -384,6 +487,126 @@ void RateConverter::cubicPlanned(const float* h, uint32_t chunk, float* out, uin
     out[i] = static_cast<float>(sum);
   }
   out[count - 1] = h[chunk];
+}
+
+uint32_t RateConverter::convertStreaming(const float* in, float* out, uint32_t frames) {
+  if (direction == 0) {
+    copyBytes(in, out, frames * 4u);
+    return frames;
+  }
+  if (direction < 0) {
+    const float* src = in;
+    if (antiAlias) {
+      filter.run(in, scratch, frames);
+      src = scratch;
+    }
+    return interpolateStreaming(src, out, frames);
+  }
+  const uint32_t n = interpolateStreaming(in, out, frames);
+  if (antiAlias) filter.run(out, out, n);
+  return n;
+}
+
+uint32_t RateConverter::interpolateStreaming(const float* src, float* out, uint32_t frames) {
+  float* h = history;
+  std::copy(src, src + frames, h + streamFill);
+  streamFill += frames;
+  const uint32_t n = interpolation == 0 ? linearStreaming(h, out) : cubicStreaming(h, out);
+  // Keep only what later outputs still read (fewer than streamTaps samples).
+  const uint32_t used = std::min(streamIndex, streamFill);
+  std::copy(h + used, h + streamFill, h);
+  streamFill -= used;
+  streamIndex -= used;
+  return n;
+}
+
+// Output k interpolates between h[index] and h[index + 1] at the phase's
+// fraction: the source one sample behind the output's exact time.
+uint32_t RateConverter::linearStreaming(const float* h, float* out) {
+  const double* table = pairTable.get();
+  uint64_t phase = streamPhase;
+  uint32_t index = streamIndex;
+  uint32_t i = 0;
+#ifdef DSPFX_CUBIC_SSE2
+  if (table) {
+    for (;;) {
+      uint64_t phaseB = phase;
+      uint32_t indexB = index;
+      advance(phaseB, indexB);
+      if (uint64_t{indexB} + 2 > streamFill) break;
+      const __m128d pa = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(h + index))));
+      const __m128d pb = _mm_cvtps_pd(_mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(h + indexB))));
+      const __m128d x0 = _mm_unpacklo_pd(pa, pb);
+      const __m128d x1 = _mm_unpackhi_pd(pa, pb);
+      const __m128d y = _mm_add_pd(_mm_mul_pd(_mm_load_pd(table + 2 * phase), _mm_sub_pd(x1, x0)), x0);
+      _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(y));
+      i += 2;
+      phase = phaseB;
+      index = indexB;
+      advance(phase, index);
+    }
+  }
+#endif
+  for (; uint64_t{index} + 2 <= streamFill; ++i) {
+    const double f = table ? table[2 * phase] : static_cast<double>(phase) / static_cast<double>(phaseDen);
+    const double x0 = h[index];
+    const double x1 = h[index + 1];
+    out[i] = static_cast<float>(f * (x1 - x0) + x0);
+    advance(phase, index);
+  }
+  streamPhase = phase;
+  streamIndex = index;
+  return i;
+}
+
+// Output k weighs h[index] .. h[index + 3] around the point between
+// h[index + 1] and h[index + 2]: two samples behind the output's exact time,
+// as in the block-wise form.
+uint32_t RateConverter::cubicStreaming(const float* h, float* out) {
+  const double* table = pairTable.get();
+  uint64_t phase = streamPhase;
+  uint32_t index = streamIndex;
+  uint32_t i = 0;
+#ifdef DSPFX_CUBIC_SSE2
+  if (table && uint64_t{index} + 4 <= streamFill) {
+    for (;;) {
+      uint64_t phaseB = phase;
+      uint32_t indexB = index;
+      advance(phaseB, indexB);
+      if (uint64_t{indexB} + 4 > streamFill) break;
+      const double* w = table + 8 * phase;
+      __m128d taps[4];
+      tapPairs(h + index, h + indexB, taps);
+      __m128d sum = _mm_add_pd(_mm_mul_pd(taps[0], _mm_load_pd(w)), _mm_mul_pd(taps[1], _mm_load_pd(w + 2)));
+      sum = _mm_add_pd(sum, _mm_mul_pd(taps[2], _mm_load_pd(w + 4)));
+      sum = _mm_add_pd(sum, _mm_mul_pd(taps[3], _mm_load_pd(w + 6)));
+      _mm_storel_pi(reinterpret_cast<__m64*>(out + i), _mm_cvtpd_ps(sum));
+      i += 2;
+      phase = phaseB;
+      index = indexB;
+      advance(phase, index);
+    }
+  }
+#endif
+  for (; uint64_t{index} + 4 <= streamFill; ++i) {
+    double w0, w1, w2, w3;
+    if (table) {
+      const double* w = table + 8 * phase;
+      w0 = w[0], w1 = w[2], w2 = w[4], w3 = w[6];
+    } else {
+      const double f = static_cast<double>(phase) / static_cast<double>(phaseDen);
+      w0 = cubicWeight(static_cast<float>(1.0 + f));
+      w1 = cubicWeight(static_cast<float>(f));
+      w2 = cubicWeight(static_cast<float>(f - 1.0));
+      w3 = cubicWeight(static_cast<float>(f - 2.0));
+    }
+    const double sum = h[index] * w0 + h[index + 1] * w1 + h[index + 2] * w2 + h[index + 3] * w3;
+    out[i] = static_cast<float>(sum);
+    advance(phase, index);
+  }
+  streamPhase = phase;
+  streamIndex = index;
+  return i;
 }
 
 }  // namespace dspfx

@@ -6,6 +6,7 @@
 
 #include "core/dsp_object.h"
 #include "dsp/biquad_cascade.h"
+#include "dsp/polyphase_resampler.h"
 
 namespace dspfx {
 
@@ -31,8 +32,23 @@ uint32_t scaleCount(double count, uint32_t fromRate, uint32_t toRate);
 // and the interpolation position restarts with every chunk; only the
 // anti-alias filter state and, in cubic mode, the last three input samples
 // carry over from one chunk or call to the next.
+//
+// Two other qualities keep time across blocks instead. Streaming (1) runs
+// the same interpolation and filter, but its read position (a whole index
+// and a numerator over the reduced rate ratio) and the samples it still
+// needs are carried from call to call, so after n input frames exactly
+// ceil(n * dst / src) outputs exist whatever the blocks were. Band-limited
+// (2) does the same with a PolyphaseResampler and no IIR filter. In both a
+// block's count can be one above the size rule; dstSize and maxDst then
+// announce the most a block can give.
 class RateConverter : public DspObject {
  public:
+  static constexpr int32_t kQualityDesign = 0;
+  static constexpr int32_t kQualityStreaming = 1;
+  static constexpr int32_t kQualityBandLimited = 2;
+  // Phases of the streaming interpolation whose weights are kept in a table.
+  static constexpr uint32_t kMaxStreamPhases = 2048;
+
   static constexpr uint32_t kChunkFrames = 4096;
   // Upper bound of the anti-alias order estimate, reached only by absurd
   // slopes (a transition band of almost no width).
@@ -58,8 +74,16 @@ class RateConverter : public DspObject {
   // side when both are configured alike. Returns this one's count.
   uint32_t convertPair(RateConverter& right, const float* inL, const float* inR, float* outL,
                        float* outR, uint32_t frames);
-  // Output frames for size input frames (any unit scales alike).
-  uint32_t dstSize(uint32_t size) const { return scaleCount(size, srcRate, dstRate); }
+  // Output frames for size input frames (any unit scales alike); in the
+  // streaming qualities the most a block of size frames can give.
+  uint32_t dstSize(uint32_t size) const {
+    return quality == kQualityDesign ? scaleCount(size, srcRate, dstRate) : streamCount(size);
+  }
+  // Picks the quality and, on a configured converter, configures it again
+  // with the same settings (a full reset). False for an unknown value, or
+  // when memory cannot be had (the converter is then unallocated).
+  bool setQuality(int32_t value);
+  int32_t quality = kQualityDesign;
 
   ChebyshevCascade filter;
   int32_t direction = 0;
@@ -79,6 +103,23 @@ class RateConverter : public DspObject {
   };
 
   void releaseBuffers();
+  // ceil(size * dst / src) over the reduced ratio.
+  uint32_t streamCount(uint32_t size) const;
+  bool prepareStreaming();
+  uint32_t convertStreaming(const float* in, float* out, uint32_t frames);
+  // Appends frames source samples to the carried ones and writes every
+  // output whose samples are now all there.
+  uint32_t interpolateStreaming(const float* src, float* out, uint32_t frames);
+  uint32_t linearStreaming(const float* h, float* out);
+  uint32_t cubicStreaming(const float* h, float* out);
+  void advance(uint64_t& phase, uint32_t& index) const {
+    phase += stepRest;
+    index += stepWhole;
+    if (phase >= phaseDen) {
+      phase -= phaseDen;
+      ++index;
+    }
+  }
   // Every chunk restarts its position at the same value and steps it by the
   // same sum, so output i of any chunk has the same source index and
   // fraction. The plan keeps them, for the outputs a chunk of up to
@@ -100,6 +141,28 @@ class RateConverter : public DspObject {
   uint32_t planOutputs = 0;
   uint32_t planWholeCapacity = 0;
   uint32_t planValueCapacity = 0;
+
+  // configure's last filter settings, for setQuality.
+  float lastStopbandDb = 0.0f;
+  float lastSlopeDbPerOctave = 0.0f;
+  float lastRippleDb = 0.0f;
+
+  // The streaming position: one output every stepWhole + stepRest / phaseDen
+  // source samples; history holds streamFill samples, the next output reads
+  // from streamIndex at streamPhase / phaseDen past it.
+  uint64_t phaseDen = 1;
+  uint64_t stepWhole = 1;
+  uint64_t stepRest = 0;
+  uint32_t streamTaps = 0;
+  uint32_t streamFill = 0;
+  uint32_t streamIndex = 0;
+  uint64_t streamPhase = 0;
+  // Per phase numerator p, the values of p and of the phase after it side
+  // by side (linear: 2 fractions; cubic: the 4 weights as 4 pairs), so two
+  // consecutive outputs load theirs together. Null: computed as they go.
+  std::unique_ptr<double[], AlignedFree> pairTable;
+  size_t pairTableCapacity = 0;
+  PolyphaseResampler band;
 };
 
 }  // namespace dspfx

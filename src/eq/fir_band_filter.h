@@ -36,6 +36,7 @@ class FirBandFilter : public DspObject {
   float level() const { return outputLevel; }
   // The input k + 1 samples before the next one (k = 0: the latest).
   float pastInput(uint32_t k) const { return static_cast<float>(delayLine[tapCount() - 2u - k]); }
+  void setPastInput(uint32_t k, float x) { delayLine[tapCount() - 2u - k] = x; }
 
   // Inputs taken into the delay line per pass over the taps.
   static constexpr uint32_t kChunk = 256;

@@ -4,6 +4,7 @@
 
 #include "core/effect_base.h"
 #include "dsp/channel_pair.h"
+#include "dsp/fft_convolver.h"
 #include "eq/fir_band_filter.h"
 
 namespace dspfx {
@@ -16,6 +17,7 @@ class ShelvingEqEffect : public EffectBase {
   static constexpr int32_t kTypeId = kTypeShelvingEq;
   // Counts above this are refused: 32767 taps is already far beyond any use.
   static constexpr uint32_t kMaxBandCount = 8192;
+  enum Mode : uint32_t { kDirect = 0, kFftConvolution = 1 };
 
   ShelvingEqEffect() { typeId = kTypeId; }
   ~ShelvingEqEffect() override = default;
@@ -28,6 +30,12 @@ class ShelvingEqEffect : public EffectBase {
   // False (nothing changed) for a band outside 0 ... N-1.
   bool setGain(int32_t band, float gainDb);
   void setOutputLevel(float levelDb);
+  // kDirect runs the filters as designed; kFftConvolution runs the same taps
+  // through fast convolution, with the same delay and the output equal up
+  // to float rounding. A switch keeps the past inputs, so the signal goes on
+  // without a break. False (mode unchanged) for another value or when the
+  // convolvers cannot get their memory.
+  bool setMode(uint32_t newMode);
 
   uint32_t processChannel(uint32_t channel, const float* in, float* out, uint32_t frames) override;
   uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
@@ -39,6 +47,13 @@ class ShelvingEqEffect : public EffectBase {
   uint32_t bandCount = 0;
   float outputLevelDb = 0.0f;
   std::vector<float> bandGainsDb;
+  uint32_t mode = kDirect;
+  // Made at the first switch to fast convolution and kept, taps always
+  // current, so that later switches allocate nothing.
+  FftConvolver convolvers[2];
+
+ private:
+  uint32_t run(uint32_t channel, const float* in, float* out, uint32_t frames);
 };
 
 }  // namespace dspfx

@@ -35,6 +35,12 @@ DSPFX_API uint32_t setShelvingEQOutputLevel(DspEffect* handle, float outputLevel
   });
 }
 
+DSPFX_API uint32_t setShelvingEQMode(DspEffect* handle, uint32_t mode) noexcept {
+  return withEffect<ShelvingEqEffect>(handle, 0u, [&](ShelvingEqEffect& e) -> uint32_t {
+    return e.setMode(mode) ? 1 : 0;
+  });
+}
+
 DSPFX_API uint32_t termShelvingEQ(DspEffect* handle) noexcept {
   return destroyEffect<ShelvingEqEffect>(handle);
 }

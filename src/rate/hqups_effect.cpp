@@ -53,6 +53,7 @@ bool HqupsEffect::fail() {
 bool HqupsEffect::configureConverters(uint32_t frames, uint32_t rate, uint32_t& maxDst) {
   if (rate == 0 || frames > kMaxFrames || quotient(frames, rate, outRate) > kMaxFrames) return false;
   maxDst = converters.run(true, [&](RateConverter& c, uint32_t) {
+    c.quality = quality;
     return c.configure(frames, rate, outRate, interpolation, stopbandDb, slopeDbPerOctave, antiAlias,
                        kRippleDb);
   });
@@ -94,6 +95,7 @@ bool HqupsEffect::initByDst(uint32_t dstFrames, uint32_t channels, uint32_t outC
   const uint32_t frames = std::max(dstFrames, maxDst);
   if (!configureExciters(frames) || !growOutputs(frames)) return fail();
   outFrames = frames;
+  requestedFrames = dstFrames;
   return true;
 }
 
@@ -111,6 +113,7 @@ bool HqupsEffect::initBySrc(uint32_t capacity, uint32_t channels, uint32_t outCh
 }
 
 uint32_t HqupsEffect::setup(uint32_t frames, uint32_t channels, uint32_t rate) {
+  requestedFrames = 0;
   if (rate == 0 || !setupAllBuffers(frames, channels)) {
     releaseBuffers();
     return 0;
@@ -176,6 +179,21 @@ void HqupsEffect::setHarmonics(float value) {
 void HqupsEffect::setMix(float value) {
   exciters.apply([&](HarmonicExciter& x) { x.setMix(value); });
   mix = value;
+}
+
+bool HqupsEffect::setQuality(int32_t value) {
+  if (value < RateConverter::kQualityDesign || value > RateConverter::kQualityBandLimited) return false;
+  quality = value;
+  if (!allocated()) return true;
+  if (!converters[0].setQuality(value) || !converters[1].setQuality(value)) return fail();
+  const uint32_t frames = std::max(requestedFrames, converters[0].maxDst);
+  // The exciters and their buffers keep their state unless the count
+  // changes: their sizes are part of what they compute.
+  if (frames != outFrames) {
+    if (!configureExciters(frames) || !growOutputs(frames)) return fail();
+    outFrames = frames;
+  }
+  return true;
 }
 
 void HqupsEffect::setActiveMode(int32_t mode) {

@@ -49,6 +49,10 @@ class HqupsEffect : public EffectBase {
   void setHarmonics(float value);
   void setMix(float value);
   void setActiveMode(int32_t mode);
+  // 0, 1 or 2 as for the resampler's converters; resets them and, when a
+  // block can now give another count, the exciters sized for it. False for
+  // another value or no memory (the effect is then without buffers).
+  bool setQuality(int32_t value);
   uint32_t getSrcSize(uint32_t frames) const { return srcSize(frames, inRate, outRate); }
 
   // Input frames for a wanted output count: one correction step on the
@@ -65,6 +69,7 @@ class HqupsEffect : public EffectBase {
   float slopeDbPerOctave = 0.0f;
   int32_t activeMode = 0;
   bool antiAlias = false;
+  int32_t quality = RateConverter::kQualityDesign;
 
  private:
   bool store(uint32_t srcRate, const HqupsParams& p);
@@ -79,6 +84,9 @@ class HqupsEffect : public EffectBase {
   bool fail();
 
   uint32_t outputCapacity = 0;
+  // The output block asked for at creation by size (initHqups); 0 when
+  // sized by input.
+  uint32_t requestedFrames = 0;
 };
 
 }  // namespace dspfx

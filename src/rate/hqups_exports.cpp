@@ -1,4 +1,5 @@
 #include "core/exports/export_call.h"
+#include "rate/chain_follow.h"
 #include "rate/hqups_effect.h"
 
 using dspfx::HqupsEffect;
@@ -71,6 +72,15 @@ DSPFX_API uint32_t setHqupsActiveMode(DspEffect* handle, int32_t activeMode) noe
   return dspfx::withEffect<HqupsEffect>(handle, 0u, [&](HqupsEffect& e) {
     e.setActiveMode(activeMode);
     return 1u;
+  });
+}
+
+DSPFX_API uint32_t setHqupsQuality(DspEffect* handle, uint32_t quality) noexcept {
+  return dspfx::withEffect<HqupsEffect>(handle, 0u, [&](HqupsEffect& e) -> uint32_t {
+    if (quality > static_cast<uint32_t>(dspfx::RateConverter::kQualityBandLimited)) return 0;
+    if (!e.setQuality(static_cast<int32_t>(quality))) return 0;
+    dspfx::followInChain(e);
+    return 1;
   });
 }
 

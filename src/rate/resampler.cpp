@@ -19,18 +19,35 @@ bool Resampler::init(uint32_t capacityFrames, uint32_t channels, uint32_t outCha
   stopbandDb = stopband;
   slopeDbPerOctave = slope;
   antiAlias = filterOn;
+  if (!configureConverters()) return false;
+  // At unequal rates no block gives more than maxDst frames, so the outputs
+  // shrink to that; equal rates copy every input frame, one more than the
+  // size rule can announce.
+  if (inRate != outRate && !shrinkBuffers({kOutL, kOutR}, outFrames)) {
+    releaseBuffers();
+    return false;
+  }
+  return true;
+}
+
+bool Resampler::setQuality(int32_t value) {
+  if (value < RateConverter::kQualityDesign || value > RateConverter::kQualityBandLimited) return false;
+  quality = value;
+  if (!allocated()) return true;
   return configureConverters();
 }
 
 bool Resampler::configureConverters() {
   // Both converters are configured alike; the left one's size rule stands for both.
   const uint32_t maxDst = converters.run(true, [&](RateConverter& c, uint32_t) {
+    c.quality = quality;
     return c.configure(capacityFrames(), inRate, outRate, interpolation, stopbandDb, slopeDbPerOctave,
                        antiAlias, kRippleDb);
   });
   // The equal-rate copy writes every input frame although the size rule can
-  // announce one less, so the outputs never hold fewer than capacityFrames.
-  const uint32_t need = std::max(maxDst, capacityFrames());
+  // announce one less, so there the outputs never hold fewer than
+  // capacityFrames; otherwise no block gives more than maxDst.
+  const uint32_t need = inRate == outRate ? std::max(maxDst, capacityFrames()) : maxDst;
   const bool ok = converters[0].allocated && converters[1].allocated && growBuffers({kOutL, kOutR}, need);
   if (!ok) {
     releaseBuffers();

@@ -24,6 +24,12 @@ class Resampler : public EffectBase {
             uint32_t dstRate, int32_t interpolationMode, float stopband, float slope,
             bool filterOn);
 
+  // 0 the design's block-wise conversion, 1 the same carried across blocks,
+  // 2 band-limited (see RateConverter). Resets both converters and resizes
+  // the outputs to what a block can now give. False for another value or no
+  // memory (the effect is then without buffers).
+  bool setQuality(int32_t value);
+
   // A new input format: the converters are reconfigured (a full reset) and
   // the channel count written becomes the one read. The destination rate
   // given at creation stays.
@@ -39,6 +45,7 @@ class Resampler : public EffectBase {
   float stopbandDb = 0.0f;
   float slopeDbPerOctave = 0.0f;
   bool antiAlias = false;
+  int32_t quality = RateConverter::kQualityDesign;
 
  private:
   // Configures both converters for the current input format and makes the

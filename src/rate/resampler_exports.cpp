@@ -1,5 +1,6 @@
 #include "core/exports/export_call.h"
 #include "dspfx/dspfx.h"
+#include "rate/chain_follow.h"
 #include "rate/resampler.h"
 
 using namespace dspfx;
@@ -26,6 +27,15 @@ DSPFX_API uint32_t doResampler(DspEffect* handle, const int16_t* in, int16_t* ou
 DSPFX_API uint32_t getResamplerDstSize(DspEffect* handle, uint32_t size) noexcept {
   return withEffect<Resampler>(handle, 0u,
                                [&](Resampler& e) -> uint32_t { return e.getDstSize(size); });
+}
+
+DSPFX_API uint32_t setResamplerQuality(DspEffect* handle, uint32_t quality) noexcept {
+  return withEffect<Resampler>(handle, 0u, [&](Resampler& e) -> uint32_t {
+    if (quality > static_cast<uint32_t>(RateConverter::kQualityBandLimited)) return 0;
+    if (!e.setQuality(static_cast<int32_t>(quality))) return 0;
+    followInChain(e);
+    return 1;
+  });
 }
 
 DSPFX_API uint32_t termResampler(DspEffect* handle) noexcept {

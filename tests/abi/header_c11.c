@@ -6,7 +6,8 @@
 int main(void) {
   void* p = fastmemAlloc(64);
   int ok = p != NULL && ((uintptr_t)p % 16u) == 0 && fastmemFree(p) == 1 && dspPcmDecode() == 0 &&
-           dspGetVersion() != 0 && dspErrorString(DSP_ERROR_NO_MEMORY) != NULL;
+           dspGetVersion() != 0 && dspErrorString(DSP_ERROR_NO_MEMORY) != NULL &&
+           setResamplerQuality(NULL, 2) == 0 && setHqupsQuality(NULL, 2) == 0;
   if (!ok) {
     fprintf(stderr, "C client could not use the library\n");
     return 1;

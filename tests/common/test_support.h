@@ -93,6 +93,55 @@ inline std::vector<float> sineFloat(double f, double rate, size_t n, double ampl
 
 inline double toDb(double gain) { return 20.0 * std::log10(gain); }
 
+// Least-squares fit of a * sin + b * cos at freq (Hz) to y[0..n): the
+// amplitude and phase of the fit, and the RMS of what the fit leaves.
+struct SineFit {
+  double amplitude = 0;
+  double phase = 0;
+  double residualRms = 0;
+};
+
+template <class T>
+SineFit fitSine(const T* y, size_t n, double freq, double rate) {
+  double ss = 0, cc = 0, sc = 0, sy = 0, cy = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double p = 2 * kPi * freq * static_cast<double>(i) / rate;
+    const double s = std::sin(p), c = std::cos(p);
+    ss += s * s, cc += c * c, sc += s * c, sy += s * y[i], cy += c * y[i];
+  }
+  const double det = ss * cc - sc * sc;
+  const double a = (sy * cc - cy * sc) / det, b = (cy * ss - sy * sc) / det;
+  double e = 0;
+  for (size_t i = 0; i < n; ++i) {
+    const double p = 2 * kPi * freq * static_cast<double>(i) / rate;
+    const double d = y[i] - (a * std::sin(p) + b * std::cos(p));
+    e += d * d;
+  }
+  return {std::hypot(a, b), std::atan2(b, a), n ? std::sqrt(e / n) : 0};
+}
+
+// Frequency of a steady tone near nominal (Hz): the phase of a sine fit in
+// consecutive segments, unwrapped, with a least-squares line through it.
+template <class T>
+double toneFrequency(const T* y, size_t n, double rate, double nominal, size_t segment = 4800) {
+  std::vector<double> t, ph;
+  double last = 0;
+  for (size_t at = 0; at + segment <= n; at += segment) {
+    // The fit's phase is the tone's total phase at the segment's start; less
+    // the nominal advance it drifts slowly and unwraps safely.
+    double p = fitSine(y + at, segment, nominal, rate).phase - 2 * kPi * nominal * static_cast<double>(at) / rate;
+    if (!ph.empty()) p = last + std::remainder(p - last, 2 * kPi);
+    ph.push_back(last = p);
+    t.push_back(static_cast<double>(at) / rate);
+  }
+  double mt = 0, mp = 0;
+  for (size_t k = 0; k < t.size(); ++k) mt += t[k], mp += ph[k];
+  mt /= t.size(), mp /= t.size();
+  double num = 0, den = 0;
+  for (size_t k = 0; k < t.size(); ++k) num += (t[k] - mt) * (ph[k] - mp), den += (t[k] - mt) * (t[k] - mt);
+  return nominal + num / den / (2 * kPi);
+}
+
 // The elements of a fixed array, for whole-array comparisons.
 template <class T, size_t N>
 std::vector<T> asVector(const T (&a)[N]) {

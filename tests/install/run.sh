@@ -8,6 +8,7 @@
 # Settings come from the environment (set by tests/install/CMakeLists.txt):
 #   SKIP_REASON (when set, nothing is done)
 #   BUILD_DIR SOURCE_DIR CONFIG VERSION LIBDIR PROBE GENERATOR
+#   PLUGINS (1 when the LV2 bundle and LADSPA library are built)
 #   CC CXX CFLAGS CXXFLAGS LDFLAGS   (the build's own compilers and flags, so
 #                                     a sanitized library gets sanitized users)
 set -euo pipefail
@@ -56,6 +57,16 @@ if grep -rlF -e "$BUILD_DIR" -e "$SOURCE_DIR" "$lib/cmake" "$lib/pkgconfig"; the
 fi
 if [ -x "$prefix/bin/dspfx" ]; then
   [ "$("$prefix/bin/dspfx" --version)" = "dspfx $VERSION" ] || die "dspfx --version does not print $VERSION"
+fi
+# Plugins sit where hosts look in a prefix, whatever the library directory.
+if [ "${PLUGINS:-0}" = 1 ]; then
+  for f in lib/lv2/dspfx.lv2/manifest.ttl lib/lv2/dspfx.lv2/dspfx.ttl lib/lv2/dspfx.lv2/dspfx.so \
+           lib/ladspa/dspfx_ladspa.so; do
+    [ -f "$prefix/$f" ] || die "$f is not installed"
+  done
+  if command -v lv2ls >/dev/null; then
+    LV2_PATH=$prefix/lib/lv2 lv2ls | grep -qx "urn:dspfx:lv2:eq" || die "lv2ls does not find the moved bundle"
+  fi
 fi
 
 for example in cpp_chain c_resample_chorus; do

@@ -26,10 +26,15 @@ struct ParamInfo {
   const char* help;
 };
 
+struct EffectArg;
+
 struct EffectInfo {
   const char* name;
   const char* summary;
   std::vector<ParamInfo> params;
+  // Rules that tie parameters together or go beyond a range (a power of
+  // two, one edge below another): the reason a value is refused, or "".
+  std::string (*check)(const EffectArg& arg) = nullptr;
 };
 
 // name or name:key=value,key=value with every value checked against its
@@ -40,8 +45,14 @@ struct EffectArg {
   double operator[](const std::string& key) const { return values.at(key); }
 };
 
+// Keys may not repeat and every item between commas must be key=value, so a
+// slip of the keyboard is refused rather than half applied.
 EffectArg parseEffect(const std::string& text, const std::vector<EffectInfo>& table);
+// A decimal number, optionally with a k suffix for thousands (2k, 1.5k).
 double parseNumber(const std::string& text, const std::string& what);
+// The closest candidate to a mistyped word, as " (did you mean 'x'?)", or ""
+// when nothing is close enough to be a likely intent.
+std::string didYouMean(const std::string& word, const std::vector<std::string>& candidates);
 std::string effectHelp(const EffectInfo& info);
 
 struct GlobalOptions {

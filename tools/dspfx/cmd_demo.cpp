@@ -13,6 +13,7 @@
 #include "chain_runner.h"
 #include "commands.h"
 #include "output_file.h"
+#include "plots.h"
 
 namespace dspfx::tool {
 namespace {
@@ -67,11 +68,26 @@ struct Row {
   double realTime;   // audio seconds per processing second
 };
 
-void savePicture(const Image& img, const std::string& path) {
+void savePicture(const Canvas& picture, const std::string& path) {
   OutputFile out(path);
-  std::string error;
-  if (!img.savePng(out.tempPath(), error)) throw FileError(error);
+  picture.savePng(out.tempPath(), path);
   out.commit();
+}
+
+Canvas spectrogramOf(const Audio& a, const std::string& title) {
+  constexpr uint32_t kFft = 1024;
+  SpectrogramStyle style;
+  style.width = 1000;
+  style.height = 440;
+  style.text = {title, "stereo, 44100 Hz, channels averaged by power; FFT 1024, Hann window, hop 256"};
+  const double seconds = static_cast<double>(a.frames()) / a.format.rate;
+  SpectrogramPicture picture(style, a.format.rate, spectraShape(kFft).binCount, seconds);
+  const double halfHop = 0.5 * spectraShape(kFft).hop / a.format.rate;
+  spectraOf(blocksOf(a), a.format, kFft, [&](uint64_t centre, const float* dbfs) {
+    const double t = static_cast<double>(centre) / a.format.rate;
+    picture.add(t - halfHop, t + halfHop, dbfs);
+  }, nullptr);
+  return picture.render();
 }
 
 }  // namespace
@@ -117,19 +133,24 @@ int cmdDemo(Args args, const GlobalOptions& g) {
   timed("cross-fade", "crossfade.wav",
         [&] { return crossfadeAudio(input, pitched, 3.0, 2.0, nullptr, g.blockFrames); });
 
-  savePicture(renderSpectrogram(spectrogramOf(input, 1024), "INPUT"), dir + "/spectrum-input.png");
-  savePicture(renderSpectrogram(spectrogramOf(eq, 1024), "SHELVING EQ"), dir + "/spectrum-eq.png");
-  savePicture(renderSpectrogram(spectrogramOf(lp, 1024), "LOW-PASS 2 KHZ"), dir + "/spectrum-lowpass.png");
-  savePicture(renderSpectrogram(spectrogramOf(pitched, 1024), "PITCH +5 SEMITONES"), dir + "/spectrum-pitch.png");
-  savePicture(renderSpectrogram(spectrogramOf(hq, 1024), "HQ UPSAMPLE TO 48 KHZ"), dir + "/spectrum-hqups.png");
-  EnvelopePlot env = envelopeOf(input, g.blockFrames);
+  savePicture(spectrogramOf(input, "The test piece"), dir + "/spectrum-input.png");
+  savePicture(spectrogramOf(eq, "Shelving eq: +6 dB below 250 Hz, -12 dB above 4 kHz"), dir + "/spectrum-eq.png");
+  savePicture(spectrogramOf(lp, "Low-pass at 2 kHz, order 6"), dir + "/spectrum-lowpass.png");
+  savePicture(spectrogramOf(pitched, "Pitch shifted up 5 semitones"), dir + "/spectrum-pitch.png");
+  savePicture(spectrogramOf(hq, "Upsampled to 48 kHz with added top-octave harmonics"), dir + "/spectrum-hqups.png");
   const std::vector<Slice> slices = slicesOf(input, SliceOptions{}, g.blockFrames);
-  for (const Slice& s : slices) {
-    env.sliceStarts.push_back(s.start);
-    env.sliceEnds.push_back(s.end);
-  }
-  savePicture(renderEnvelope(env, "INPUT ENVELOPE, " + std::to_string(slices.size()) + " SLICES"),
-              dir + "/envelope-slices.png");
+  EnvelopeStyle envStyle;
+  envStyle.width = 1000;
+  envStyle.height = 360;
+  envStyle.text = {"Envelope of the test piece, " + std::to_string(slices.size()) + " slices found",
+                   "stereo, 44100 Hz; slices shaded, each starting at a blue line"};
+  EnvelopePicture envelope(envStyle, input.format.channels, input.format.rate, input.frames());
+  envelopeOf(blocksOf(input), input.format, g.blockFrames,
+             [&](uint64_t first, const std::vector<const float*>& levels, uint32_t n) {
+               for (uint32_t c = 0; c < levels.size(); ++c) envelope.add(c, first, levels[c], n);
+             }, nullptr);
+  for (const Slice& s : slices) envelope.markSlice(s.start, s.end);
+  savePicture(envelope.render(), dir + "/envelope-slices.png");
 
   std::printf("%-18s %-20s %9s %10s %10s %9s %9s\n", "effect", "output file", "frames", "peak dBFS", "rms dBFS",
               "time ms", "x real");

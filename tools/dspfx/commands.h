@@ -15,7 +15,7 @@ using Args = std::vector<std::string>;
 int cmdInfo(Args args, const GlobalOptions& g);
 int cmdProcess(Args args, const GlobalOptions& g);
 int cmdCrossfade(Args args, const GlobalOptions& g);
-int cmdSpectrum(Args args, const GlobalOptions& g);
+int cmdSpectrogram(Args args, const GlobalOptions& g);
 int cmdEnvelope(Args args, const GlobalOptions& g);
 int cmdSlices(Args args, const GlobalOptions& g);
 int cmdDemo(Args args, const GlobalOptions& g);

@@ -25,6 +25,16 @@ DspEffect* makeEffect(const EffectArg& arg, const StreamFormat& format);
 // where it will run: a chain's setup restarts that timeline.
 void scheduleEffect(const EffectArg& arg, DspEffect* effect, const StreamFormat& format);
 
+// Frames the effect's output trails its input, at its output rate, for a
+// stream of this format; kMeasureLatency when a click through a twin of the
+// effect has to tell (it depends on the converter in use).
+constexpr int64_t kMeasureLatency = -1;
+int64_t effectLatency(const EffectArg& arg, const StreamFormat& format);
+// Output frames after the end of the input that still belong to it.
+uint32_t effectTailFrames(const EffectArg& arg, uint32_t rate);
+// Output duration over input duration.
+double effectLengthRatio(const EffectArg& arg, uint32_t inRate, uint32_t outRate);
+
 // The ten octave bands of the graphic equaliser (Hz).
 extern const float kGeqCentres[10];
 std::vector<GraphicEqBand> geqBands(const float gainsDb[10], uint32_t rate);

@@ -1,9 +1,10 @@
 #pragma once
-// A small RGB raster with the few drawing operations the plots need, saved
-// as PNG.
+// A drawing surface for the tool's pictures: cairo underneath (antialiased
+// shapes, text in a real font), written out as PNG.
+#include <cairo.h>
+
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace dspfx::tool {
 
@@ -11,28 +12,39 @@ struct Rgb {
   uint8_t r, g, b;
 };
 
-class Image {
+class Canvas {
  public:
-  Image(int width, int height, Rgb background);
+  Canvas(int width, int height, Rgb background);
+  ~Canvas();
+  Canvas(Canvas&& other) noexcept;
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+  Canvas& operator=(Canvas&&) = delete;
 
   int width() const { return width_; }
   int height() const { return height_; }
-  void set(int x, int y, Rgb c);
-  Rgb get(int x, int y) const;
-  void fillRect(int x0, int y0, int x1, int y1, Rgb c);
-  void line(int x0, int y0, int x1, int y1, Rgb c);
-  // 5x7 glyphs scaled by scale; lower case is drawn as upper case.
-  void text(int x, int y, const std::string& s, Rgb c, int scale = 1);
-  static int textWidth(const std::string& s, int scale = 1) {
-    return static_cast<int>(s.size()) * 6 * scale;
-  }
+  cairo_t* cr() const { return cr_; }
 
-  // False with a message in error when the file cannot be written.
-  bool savePng(const std::string& path, std::string& error) const;
+  void colour(Rgb c, double alpha = 1.0) const;
+  // Pixel-crisp one-pixel lines on whole coordinates: cairo strokes are
+  // centred on the path, so a 1-px line on an integer sits across two rows.
+  void line(double x0, double y0, double x1, double y1, Rgb c, double width = 1.0) const;
+  void fillRect(double x, double y, double w, double h, Rgb c, double alpha = 1.0) const;
+  enum class Align { left, centre, right };
+  // Text whose baseline sits at y; returns its advance width.
+  double text(double x, double y, const std::string& s, Rgb c, double size = 13, Align align = Align::left,
+              bool bold = false) const;
+  // Text turned a quarter turn anticlockwise, centred on (x, y).
+  void textUp(double x, double y, const std::string& s, Rgb c, double size = 13) const;
+  double textWidth(const std::string& s, double size = 13, bool bold = false) const;
+
+  // Writes to path (a temporary name); errors name the user's file, name.
+  void savePng(const std::string& path, const std::string& name) const;
 
  private:
   int width_, height_;
-  std::vector<uint8_t> pixels_;
+  cairo_surface_t* surface_;
+  cairo_t* cr_;
 };
 
 // Perceptual colour ramp for t in 0..1 (dark to bright).

@@ -1,4 +1,5 @@
-// dspfx: runs the library's effects on WAV files.
+// dspfx: runs the library's effects on audio files.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -7,32 +8,27 @@
 #include "commands.h"
 #include "dspfx_version.h"
 #include "effects.h"
+#include "help.h"
 
 namespace {
 
 using namespace dspfx::tool;
 
-constexpr const char* kUsage =
-    "usage: dspfx COMMAND [ARGS] [--block FRAMES] [--simd off|sse|3dnow] [--quiet]\n"
-    "\n"
-    "commands:\n"
-    "  demo [--out DIR]                       run every effect on a built-in test piece\n"
-    "  info FILE.wav                          format, duration, peak and RMS per channel\n"
-    "  process IN.wav OUT.wav EFFECT...       run effects in order as one chain\n"
-    "  crossfade A.wav B.wav OUT.wav --at S --length S [--curve a,b,c,d]\n"
-    "  spectrum IN.wav [--fft N] [--png FILE] [--csv FILE]\n"
-    "  envelope IN.wav [--csv FILE] [--png FILE]\n"
-    "  slices IN.wav [--open DB] [--close DB] [--rise PERCENT] [--min S] [--json|--csv] [--split DIR]\n"
-    "  help [COMMAND | EFFECT | effects]      more about a command or an effect\n"
-    "\n"
-    "EFFECT is name or name:key=value,key=value; see 'dspfx help effects'.\n";
+std::vector<std::string> helpTopics() {
+  std::vector<std::string> topics = {"effects", "spectrum"};
+  for (const CommandHelp& c : commandHelp()) topics.push_back(c.name);
+  for (const EffectInfo& e : effectTable()) topics.push_back(e.name);
+  return topics;
+}
 
 int help(const std::vector<std::string>& args) {
   if (args.empty()) {
-    std::fputs(kUsage, stdout);
+    std::fputs(overviewText().c_str(), stdout);
     return 0;
   }
+  if (args.size() > 1) throw UsageError("help takes one topic");
   if (args[0] == "effects") {
+    std::puts("Effects for 'dspfx process', each with its keys: unit, range, default.\n");
     for (const EffectInfo& s : effectTable()) std::printf("%s\n", effectHelp(s).c_str());
     return 0;
   }
@@ -42,32 +38,72 @@ int help(const std::vector<std::string>& args) {
       return 0;
     }
   }
-  const char* lines = std::strstr(kUsage, ("  " + args[0] + " ").c_str());
-  if (!lines) throw UsageError("no help for '" + args[0] + "'");
-  const char* end = std::strchr(lines, '\n');
-  std::printf("usage: dspfx%.*s\n", static_cast<int>(end - lines), lines + 1);
-  return 0;
+  if (const CommandHelp* c = findCommand(args[0])) {
+    std::fputs(commandText(*c).c_str(), stdout);
+    return 0;
+  }
+  throw UsageError("no help for '" + args[0] + "'" + didYouMean(args[0], helpTopics()));
+}
+
+// Every word that looks like an option must be one the command knows; a
+// mistyped option would otherwise surface as a puzzling extra argument.
+void checkOptions(const CommandHelp& c, const std::vector<std::string>& args) {
+  std::vector<std::string> names;
+  std::vector<bool> valued;
+  for (const std::vector<const char*>* list : {&kGlobalOptions, &c.options}) {
+    for (const char* o : *list) {
+      const std::string spec = o;
+      names.push_back(spec.substr(0, spec.find(' ')));
+      valued.push_back(spec.find(' ') != std::string::npos);
+    }
+  }
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (a.size() < 3 || a.compare(0, 2, "--") != 0) continue;
+    const std::string name = a.substr(0, a.find('='));
+    const auto at = std::find(names.begin(), names.end(), name);
+    if (at == names.end()) {
+      throw UsageError(std::string(c.name) + ": unknown option '" + name + "'" + didYouMean(name, names) +
+                       " (see: dspfx help " + c.name + ")");
+    }
+    // The word after a valued option is its value, whatever it looks like.
+    if (valued[static_cast<size_t>(at - names.begin())] && a.find('=') == std::string::npos) ++i;
+  }
 }
 
 int run(std::vector<std::string> args) {
-  const GlobalOptions g = takeGlobalOptions(args);
+  // Help first: a page should come even when the rest of the line is wrong.
+  const bool wantsHelp = std::find_if(args.begin(), args.end(), [](const std::string& a) {
+                           return a == "--help" || a == "-h";
+                         }) != args.end();
+  const GlobalOptions g = wantsHelp ? GlobalOptions{} : takeGlobalOptions(args);
   applySimd(g.simd);
   if (args.empty()) throw UsageError("no command given");
   const std::string cmd = args[0];
   args.erase(args.begin());
-  if (cmd == "--help" || cmd == "-h" || cmd == "help") return help(args);
+  if (cmd == "--help" || cmd == "-h") return help(args);
+  if (cmd == "help") return help(wantsHelp ? std::vector<std::string>{"help"} : args);
   if (cmd == "--version") {
     std::printf("dspfx %s\n", DSPFX_VERSION_STRING);
     return 0;
   }
-  if (cmd == "demo") return cmdDemo(args, g);
-  if (cmd == "info") return cmdInfo(args, g);
-  if (cmd == "process") return cmdProcess(args, g);
-  if (cmd == "crossfade") return cmdCrossfade(args, g);
-  if (cmd == "spectrum") return cmdSpectrum(args, g);
-  if (cmd == "envelope") return cmdEnvelope(args, g);
-  if (cmd == "slices") return cmdSlices(args, g);
-  throw UsageError("unknown command '" + cmd + "'");
+  const CommandHelp* c = findCommand(cmd);
+  if (!c) {
+    std::vector<std::string> names = {"spectrum"};
+    for (const CommandHelp& h : commandHelp()) names.push_back(h.name);
+    throw UsageError("unknown command '" + cmd + "'" + didYouMean(cmd, names));
+  }
+  if (wantsHelp) return help({c->name});
+  checkOptions(*c, args);
+  const std::string name = c->name;
+  if (name == "demo") return cmdDemo(args, g);
+  if (name == "info") return cmdInfo(args, g);
+  if (name == "process") return cmdProcess(args, g);
+  if (name == "crossfade") return cmdCrossfade(args, g);
+  if (name == "spectrogram") return cmdSpectrogram(args, g);
+  if (name == "envelope") return cmdEnvelope(args, g);
+  if (name == "slices") return cmdSlices(args, g);
+  return help(args);
 }
 
 }  // namespace
@@ -76,7 +112,8 @@ int main(int argc, char** argv) {
   try {
     return run(std::vector<std::string>(argv + 1, argv + argc));
   } catch (const UsageError& e) {
-    std::fprintf(stderr, "dspfx: %s\n(try 'dspfx help')\n", e.what());
+    const bool pointsToHelp = std::strstr(e.what(), "dspfx help") != nullptr;
+    std::fprintf(stderr, pointsToHelp ? "dspfx: %s\n" : "dspfx: %s\n(try 'dspfx help')\n", e.what());
     return 2;
   } catch (const FileError& e) {
     std::fprintf(stderr, "dspfx: %s\n", e.what());
