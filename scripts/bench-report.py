@@ -64,6 +64,24 @@ def paired(work, impl, peer):
     return (impl in BAND_LIMITED_RATE_IMPLS) == (peer in BAND_LIMITED_RATE_PEERS)
 
 
+# (work, library variant, peer) -> the same, where a variant has its own.
+VARIANT_RATIO_TARGETS = {
+    ("doStretch", "dspfx-aligned", "soundtouch"): 0.5,
+    ("doPitchShift", "dspfx-aligned", "soundtouch"): 0.5,
+}
+
+# Steady-tone quality of the library's aligned time stretch and pitch shift
+# (rows pitchtimeQuality/<case>-<signal>/<impl>, bench/pitchtime_quality.h).
+PT_QUALITY_WORK = "pitchtimeQuality"
+PT_QUALITY_IMPL = "dspfx"
+PT_QUALITY_TARGETS = {
+    "worst |cents|": 1.0,
+    "median off-partial dB": -45.0,
+    "worst off-partial dB": -30.0,
+    "worst |level| dB": 1.0,
+    "worst |length| %": 0.1,
+}
+
 # (work, case) -> smallest x real time (stereo) that meets the target, for
 # rows without a peer.
 SPEED_TARGETS = {
@@ -97,6 +115,8 @@ class Row:
     def __init__(self, name):
         self.name = name
         self.work, self.case, self.impl = name.split("/", 2)
+        # Rows run a fixed number of times carry it in their name.
+        self.impl = self.impl.split("/", 1)[0]
         self.cpu = None  # seconds per iteration
         self.counters = {}
         self.error = None
@@ -133,7 +153,7 @@ def load_rows(path):
             row.error = b.get("error_message", "skipped")
             continue
         counters = {k: v for k, v in b.items()
-                    if k == "xRealTime" or k.startswith("s/") or k.startswith("q/")}
+                    if k == "xRealTime" or k.startswith("s/") or k.startswith("q/") or k.startswith("q_")}
         cpu = b["cpu_time"] * TIME_UNITS[b.get("time_unit", "ns")]
         if b.get("run_type") == "aggregate":
             name = b.get("aggregate_name")
@@ -174,7 +194,8 @@ def comparison_table(rows, tally):
             for peer in peers:
                 if not paired(work, lib.impl, peer.impl):
                     continue
-                target = RATIO_TARGETS.get((work, peer.impl))
+                target = VARIANT_RATIO_TARGETS.get((work, lib.impl, peer.impl),
+                                                   RATIO_TARGETS.get((work, peer.impl)))
                 target_text = f"<= {target}" if target is not None else "—"
                 if lib.error or peer.error:
                     lib_speed = f"skipped: {lib.error}" if lib.error else lib.speed()
@@ -270,6 +291,64 @@ def quality_table(rows, tally):
     return out
 
 
+def quality_tables(rows, tally):
+    """The summary per implementation (targets on the library's) and the
+    figures of every case."""
+    rows = [r for r in rows if r.work == PT_QUALITY_WORK]
+    if not rows:
+        return [], []
+    impls = []
+    for r in rows:
+        if r.impl not in impls:
+            impls.append(r.impl)
+    summary = [
+        "| implementation | worst \\|cents\\| | median off-partial dB | worst off-partial dB "
+        "| worst \\|level\\| dB | worst \\|length\\| % | CPU / SoundTouch | cases |",
+        "|---|---:|---:|---:|---:|---:|---:|---:|",
+    ]
+    st_cpu = sum(r.counters.get("q_cpu", 0.0) for r in rows if r.impl == "soundtouch" and not r.error)
+    for impl in impls:
+        mine = [r for r in rows if r.impl == impl and not r.error]
+        if not mine:
+            summary.append(f"| {impl} | skipped: {rows[0].error if rows[0].error else 'no rows'} |||||||")
+            continue
+        offs = sorted(r.counters["q_offDb"] for r in mine)
+        figures = {
+            "worst |cents|": max(abs(r.counters["q_cents"]) for r in mine),
+            "median off-partial dB": offs[len(offs) // 2],
+            "worst off-partial dB": offs[-1],
+            "worst |level| dB": max(abs(r.counters["q_levelDb"]) for r in mine),
+            "worst |length| %": max(abs(r.counters["q_lengthPct"]) for r in mine),
+        }
+        cells = []
+        for key, value in figures.items():
+            text = f"{value:.2f}" if "cents" in key or "level" in key else (
+                f"{value:.3f}" if "length" in key else f"{value:.1f}")
+            if impl == PT_QUALITY_IMPL:
+                ok = value <= PT_QUALITY_TARGETS[key]
+                tally["met" if ok else "missed"] += 1
+                text += f" ({'met' if ok else '**missed**'})"
+            cells.append(text)
+        cpu = sum(r.counters.get("q_cpu", 0.0) for r in mine)
+        ratio = f"{cpu / st_cpu:.2f}" if st_cpu > 0 else "—"
+        summary.append(f"| {impl} | " + " | ".join(cells) + f" | {ratio} | {len(mine)} |")
+    detail = ["| case | " + " | ".join(impls) + " |", "|---|" + "---:|" * len(impls)]
+    by_case = {}
+    for r in rows:
+        by_case.setdefault(r.case, {})[r.impl] = r
+    for case, group in by_case.items():
+        cells = []
+        for impl in impls:
+            r = group.get(impl)
+            if r is None or r.error:
+                cells.append("—")
+            else:
+                c = r.counters
+                cells.append(f"{c['q_cents']:+.2f} ¢, {c['q_offDb']:.1f} dB, {c['q_levelDb']:+.2f} dB")
+        detail.append(f"| {case} | " + " | ".join(cells) + " |")
+    return summary, detail
+
+
 def load_sox(sox_dir):
     """(comparison name, dspfx times, sox times) in run order; times hold
     every run's CPU ("cpu", user + system) and wall ("wall") seconds."""
@@ -351,6 +430,8 @@ def machine_section(context, sox_dir):
 def write_report(bench_json, sox_dir, out_path):
     context, rows = load_rows(bench_json)
     tally = {"met": 0, "missed": 0, "skipped": 0}
+    quality_summary, quality_detail = quality_tables(rows, tally)
+    rows = [r for r in rows if r.work != PT_QUALITY_WORK]
     comparisons = comparison_table(rows, tally)
     standalone = standalone_table(rows, tally)
     own = library_table(rows, tally)
@@ -424,6 +505,27 @@ def write_report(bench_json, sox_dir, out_path):
         "",
         *quality,
         "",
+        "## Time stretch and pitch shift: steady tones",
+        "",
+        "Sines at 220, 440, 1000 and 3000 Hz (-6 dBFS) and a C-E-G chord (-12 dBFS a",
+        "note), 8 s of mono 44100 Hz 16-bit PCM in 4096-frame blocks, stretched to 1.5",
+        "and 0.75 of their length and shifted by +1, +5, +12 and -7 semitones: 30",
+        "cases per implementation. The middle 2^17 frames of the output are measured",
+        "(Blackman-Harris window): *cents* is the strongest partial against the ideal",
+        "frequency, *off-partial* the energy further than 1 % from every ideal partial",
+        "relative to the total, *level* the RMS against the input's, *length* the",
+        "output frames against the ideal. `dspfx` is mode 1 (aligned grains, the",
+        "tool's default), `dspfx-grains` mode 0 (the design's fixed grains, tool",
+        "defaults 0.04 s grains every 0.01 s), `rubberband-finer` Rubber Band's R3",
+        "engine in real-time mode; peers' outputs are rounded to 16 bits like the",
+        "library's, and their length counts what a final flush gives. *CPU /",
+        "SoundTouch* adds the processing time of all 30 cases (8 s each, one run, so",
+        "first-touch costs weigh in; the doStretch and doPitchShift rows above are the",
+        "speed measure).",
+        "",
+        *(quality_summary or ["Not measured in this run."]),
+        "",
+        *(["Every case (cents, off-partial, level):", "", *quality_detail, ""] if quality_detail else []),
         "## Whole program against sox",
         "",
     ]

@@ -225,14 +225,15 @@ DSPFX_API uint32_t setShelvingEQOutputLevel(DspEffect* handle, float outputLevel
 /** Extension: how the filter runs; default 0. 0 is the direct form above,
  *  whose results are the reference. 1 is fast convolution of the same taps:
  *  the same delay of 2N - 1 frames and the same output up to float rounding
- *  (a few units of float rounding of the sum of |taps| x the input's peak),
- *  so 16-bit results differ by at most one step. It pays from about N = 16;
+ *  (a few units of float rounding of the sum of |taps| x the input's peak,
+ *  far below one 16-bit step at ordinary gains). It pays from about N = 32;
  *  at N = 128 it costs about a sixth of the direct form, and its cost per
- *  frame hardly grows with N; blocks of N frames or more run fastest. The
- *  first switch to 1 allocates (about 80 KB plus 110 N bytes per channel);
- *  a switch either way keeps the past input; no block allocates. Gains,
- *  level and chain setups act in both modes alike. 1, or 0 for a bad
- *  handle, a mode other than 0 or 1, or no memory (the mode then stays). */
+ *  frame hardly grows with N; blocks of max(N, 64) frames or more run
+ *  fastest. The first switch to 1 allocates (about 80 KB plus 110 N bytes
+ *  per channel); a switch either way keeps the past input; no block
+ *  allocates. Gains, level and chain setups act in both modes alike. 1, or
+ *  0 for a bad handle, a mode other than 0 or 1, or no memory (the mode
+ *  then stays). */
 DSPFX_API uint32_t setShelvingEQMode(DspEffect* handle, uint32_t mode) DSPFX_NOEXCEPT;
 /** Destroys the equaliser. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termShelvingEQ(DspEffect* handle) DSPFX_NOEXCEPT;
@@ -526,6 +527,32 @@ DSPFX_API uint32_t setStretchOutLevel(DspEffect* handle, float outLevelDb) DSPFX
  *  for an input of size (bytes or frames). Called from the thread that
  *  runs doStretch. 0 for a bad handle. */
 DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) DSPFX_NOEXCEPT;
+/** Extension: the grain engine. 0 = the granular stretcher above (the
+ *  default); 1 = aligned grains: each grain starts where, inside a seek
+ *  window around the position the ratio asks for, the input best continues
+ *  the previous grain (normalised cross-correlation on the sum of the
+ *  channels, so both splice together), cross-faded with a window whose
+ *  overlapped sum is 1, so steady tones keep their pitch and level. In mode
+ *  1 a block gives floor(I x ratio) minus what earlier blocks gave, I the
+ *  input frames since the ratio last changed, so the total length is exact
+ *  whatever the block size; a block gives at most ceil(frames x ratio),
+ *  which getStretchDstSize then reports. The output lags the input by
+ *  about 0.2 s of input; scale 0 runs as ratio 1 with the same lag.
+ *  grainTime and hopTime do not apply; the scale and level rules above
+ *  hold. Takes effect from the next block, the new engine starting from
+ *  silence; in a chain, call dspAdjust afterwards so the next effect learns
+ *  the new block size. 1, or 0 for a bad handle, a mode other than 0 or 1
+ *  or lacking memory (the mode then stays). Not while doStretch runs. */
+DSPFX_API uint32_t setStretchMode(DspEffect* handle, uint32_t mode) DSPFX_NOEXCEPT;
+/** Extension: the lengths of mode 1 in seconds, each 0 (the default: from
+ *  the sample rate and the ratio, about 50-90 ms grains, a 20 ms seek
+ *  window and a 10 ms cross-fade) or up to 1: sequenceTime the output per
+ *  grain, seekTime the width of the seek window, overlapTime the
+ *  cross-fade (kept below the grain). Restarts the aligned engine from
+ *  silence. 1, or 0 for a bad handle, a value outside 0 .. 1 or lacking
+ *  memory (the lengths then stay). Not while doStretch runs. */
+DSPFX_API uint32_t setStretchAlignedTimes(DspEffect* handle, float sequenceTime, float seekTime,
+                                          float overlapTime) DSPFX_NOEXCEPT;
 /** Destroys the stretcher. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t termStretch(DspEffect* handle) DSPFX_NOEXCEPT;
 
@@ -568,6 +595,27 @@ DSPFX_API uint32_t setPitchShiftPitch(DspEffect* handle, float pitch) DSPFX_NOEX
  *  called from another thread like setPitchShiftPitch. 1, or 0 for a bad
  *  handle. */
 DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;
+/** Extension: the grain engine. 0 = the granular shifter above (the
+ *  default); 1 = aligned grains: the input (low-passed below the new
+ *  Nyquist frequency when antiAlias is set and the pitch goes up) is read
+ *  2^(cents/1200) times as fast by four-point cubic interpolation and then
+ *  stretched back to its length by the aligned grains of setStretchMode
+ *  (when antiAlias is set and the pitch goes down, the result is low-passed
+ *  below the scaled band). Steady tones keep their level and land on the
+ *  shifted frequency. Both channels change pitch at the same frame. The
+ *  output lags the input by about 0.2 s; pitch 0 runs unshifted with the
+ *  same lag. grainTime, hopTime and interpolation do not apply; the pitch
+ *  and level rules above hold (the low-pass follows the grains' pitch).
+ *  Takes effect from the next block, the new engine starting from silence.
+ *  1, or 0 for a bad handle, a mode other than 0 or 1 or lacking memory
+ *  (the mode then stays). Not while doPitchShift runs. */
+DSPFX_API uint32_t setPitchShiftMode(DspEffect* handle, uint32_t mode) DSPFX_NOEXCEPT;
+/** Extension: the lengths of mode 1 in seconds, as setStretchAlignedTimes
+ *  (each 0, the default, or up to 1). 1, or 0 for a bad handle, a value
+ *  outside 0 .. 1 or lacking memory (the lengths then stay). Not while
+ *  doPitchShift runs. */
+DSPFX_API uint32_t setPitchShiftAlignedTimes(DspEffect* handle, float sequenceTime,
+                                             float seekTime, float overlapTime) DSPFX_NOEXCEPT;
 /** Destroys the pitch shifter (not while another thread uses it). 1, or 0
  *  for a bad handle. */
 DSPFX_API uint32_t termPitchShift(DspEffect* handle) DSPFX_NOEXCEPT;

@@ -88,10 +88,10 @@ _PROTOTYPES = {
 }
 
 _OPTIONAL = {
-    "setResamplerQuality": (_u32, [_ptr, _i32]),
-    "setHqupsQuality": (_u32, [_ptr, _i32]),
-    "setStretchMode": (_u32, [_ptr, _i32]),
-    "setPitchShiftMode": (_u32, [_ptr, _i32]),
+    "setResamplerQuality": (_u32, [_ptr, _u32]),
+    "setHqupsQuality": (_u32, [_ptr, _u32]),
+    "setStretchMode": (_u32, [_ptr, _u32]),
+    "setPitchShiftMode": (_u32, [_ptr, _u32]),
     "setShelvingEQMode": (_u32, [_ptr, _u32]),
 }
 

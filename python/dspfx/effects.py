@@ -120,6 +120,15 @@ class Effect:
     def _refuse(self, why):
         raise ValueError(f"{self.family}: {why}")
 
+    def _apply(self, handle, param, setter, term):
+        """Hands an extension parameter to the library after init; the
+        object is freed and the effect refused when it does not take it."""
+        if handle and param in self._values:
+            if not _lib.has(setter) or getattr(lib, setter)(handle, int(self._values[param])) != 1:
+                _lib._TERM[term](handle)
+                self._refuse(f"this library build does not take {param}={self._values[param]:g}")
+        return handle
+
 
 def _py_name(key):
     return key + "_" if key in ("in",) else key
@@ -137,8 +146,9 @@ class Resample(Effect):
 
     def _make(self, f):
         a = self._values
-        return lib.initResampler(f.frames, f.channels, f.channels, f.rate, int(a["rate"]), int(a["cubic"]),
-                                 a["stopband"], a["slope"], int(a["antialias"]) & 0xFF)
+        e = lib.initResampler(f.frames, f.channels, f.channels, f.rate, int(a["rate"]), int(a["cubic"]),
+                              a["stopband"], a["slope"], int(a["antialias"]) & 0xFF)
+        return self._apply(e, "quality", "setResamplerQuality", "Resampler")
 
 
 class Hqups(Effect):
@@ -146,8 +156,9 @@ class Hqups(Effect):
 
     def _make(self, f):
         a = self._values
-        return lib.initHqupsBySrcsize(f.frames, f.channels, f.channels, f.rate, a["harmonics"], a["mix"],
-                                      int(a["highpass"]), 1, 60.0, 60.0, int(a["adaptive"]), 1)
+        e = lib.initHqupsBySrcsize(f.frames, f.channels, f.channels, f.rate, a["harmonics"], a["mix"],
+                                   int(a["highpass"]), 1, 60.0, 60.0, int(a["adaptive"]), 1)
+        return self._apply(e, "quality", "setHqupsQuality", "Hqups")
 
 
 class EQ(Effect):
@@ -170,11 +181,7 @@ class EQ(Effect):
             centre = (i + 0.5) * f.rate / 2.0 / n
             gains[i] = a["low"] if centre < a["lowfreq"] else a["mid"] if centre < a["highfreq"] else a["high"]
         e = lib.initShelvingEQ(f.frames, f.channels, f.rate, n, gains.ctypes.data, a["level"])
-        if e and int(a["mode"]) != 0:
-            if not _lib.has("setShelvingEQMode") or not lib.setShelvingEQMode(e, int(a["mode"])):
-                _lib._TERM["ShelvingEQ"](e)
-                self._refuse("this library build has no fast-convolution mode (mode=0 runs the direct form)")
-        return e
+        return self._apply(e, "mode", "setShelvingEQMode", "ShelvingEQ")
 
 
 GEQ_CENTRES = (31.25, 62.5, 125.0, 250.0, 500.0, 1000.0, 2000.0, 4000.0, 8000.0, 16000.0)
@@ -262,7 +269,8 @@ class Stretch(Effect):
     def _make(self, f):
         a = self._values
         scale = -1000.0 * math.log2(a["ratio"])
-        return lib.initStretch(f.frames, f.channels, f.rate, scale, a["level"], a["grain"], a["hop"])
+        e = lib.initStretch(f.frames, f.channels, f.rate, scale, a["level"], a["grain"], a["hop"])
+        return self._apply(e, "mode", "setStretchMode", "Stretch")
 
 
 class Pitch(Effect):
@@ -273,8 +281,9 @@ class Pitch(Effect):
         cents = a["cents"] + 100 * a["semitones"]
         if cents < -1200 or cents > 1200:
             self._refuse("the shift must stay within one octave either way")
-        return lib.initPitchShift(f.frames, f.channels, f.rate, cents, a["level"], a["grain"], a["hop"],
-                                  int(a["cubic"]), int(a["antialias"]))
+        e = lib.initPitchShift(f.frames, f.channels, f.rate, cents, a["level"], a["grain"], a["hop"],
+                               int(a["cubic"]), int(a["antialias"]))
+        return self._apply(e, "mode", "setPitchShiftMode", "PitchShift")
 
 
 class Chorus(Effect):
@@ -450,9 +459,9 @@ class Stream:
         self.close()
 
     def _run(self, frames, src=None):
+        # 0 frames out is no error: a short block may legitimately give
+        # nothing (a shortening stretch, a converter's first block).
         produced = lib.dspSendFloat(self._handle, self._in_addr if src is None else src, self._out_addr, frames)
-        if produced == 0 and frames and lib.dspGetDstSize(self._handle, frames):
-            raise RuntimeError("dspfx: the chain refused a block")
         # A plain copy of the interleaved frames, handed out transposed:
         # cheaper than de-interleaving, and the same (channels, frames) array.
         return self._out[:produced * self.out_channels].reshape(produced, self.out_channels).copy().T

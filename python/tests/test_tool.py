@@ -11,9 +11,11 @@ import dspfx
 from conftest import noise, run_tool
 
 SPECS = [
-    "resample:rate=44100", "resample:rate=96000,cubic=0", "hqups:harmonics=0.5,mix=60", "eq:low=6,high=-9,bands=256",
+    "resample:rate=44100", "resample:rate=96000,cubic=0,quality=1", "resample:rate=22050,quality=0",
+    "hqups:harmonics=0.5,mix=60", "hqups:quality=1", "eq:low=6,high=-9,bands=256",
     "geq:g125=6,g4k=9,master=-3", "lowpass:freq=3000,order=6", "highpass:freq=300", "fade:in=0.3,out=0.5",
-    "stretch:ratio=1.7", "stretch:ratio=0.6,grain=0.03", "pitch:cents=-350,semitones=2", "chorus:voices=4,mix=40",
+    "stretch:ratio=1.7", "stretch:ratio=0.6,grain=0.03,mode=0", "pitch:cents=-350,semitones=2",
+    "pitch:cents=500,mode=0", "chorus:voices=4,mix=40",
     "resample:rate=32000 pitch:cents=700 eq:high=-12,mode=0 fade:in=0.2,out=0.2",
     "stretch:ratio=1.3 resample:rate=22050 chorus",
     "gain:db=-4.5 trim:start=0.25,length=0.5 pitch:cents=100", "norm:level=-1 reverse eq:low=-6",

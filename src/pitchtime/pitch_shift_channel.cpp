@@ -313,6 +313,8 @@ void PitchShiftChannel::processPiece(const float* in, float* out, uint32_t n) {
   }
 }
 
+void PitchShiftChannel::adoptPending() { active = pending; }
+
 void PitchShiftChannel::followState(const PitchShiftChannel& other) {
   GrainChannel::followState(other);
   filter.followState(other.filter);

@@ -46,6 +46,10 @@ class PitchShiftChannel : public GrainChannel<PitchGrainSlot, PitchParams> {
   // have been built with the same rate, grain and hop.
   void followState(const PitchShiftChannel& other);
 
+  // The end of a piece that another engine ran: the pending parameters take
+  // over, as after a piece of the grains.
+  void adoptPending();
+
   // Shifts frames frames from in to out (distinct buffers) in pieces.
   uint32_t process(const float* in, float* out, uint32_t frames);
 

@@ -1,5 +1,7 @@
 #include "pitchtime/pitch_shift_effect.h"
 
+#include "core/sample_convert.h"
+
 namespace dspfx {
 
 bool PitchShiftEffect::buildChannels(uint32_t rate) {
@@ -34,6 +36,52 @@ void PitchShiftEffect::takeChanges() {
   }
 }
 
+bool PitchShiftEffect::prepareAligned() {
+  return aligned.prepare(inChannels, static_cast<float>(outRate), alignedTimes, antiAlias);
+}
+
+bool PitchShiftEffect::setMode(uint32_t newMode) {
+  if (newMode > 1) return false;
+  if (newMode == mode) return true;
+  if (newMode == 1 ? !prepareAligned() : !buildChannels(outRate)) return false;
+  mode = newMode;
+  return true;
+}
+
+bool PitchShiftEffect::setAlignedTimes(const AlignedGrainTimes& times) {
+  const AlignedGrainTimes old = alignedTimes;
+  alignedTimes = times;
+  if (mode == 0 || prepareAligned()) return true;
+  // Refused: the old lengths stay, on an engine started afresh.
+  alignedTimes = old;
+  prepareAligned();
+  return false;
+}
+
+void PitchShiftEffect::processAligned(const float* inLeft, const float* inRight,
+                                      float* outLeft, float* outRight, uint32_t frames) {
+  const bool two = stereo();
+  forEachPiece(frames, [&](uint32_t offset, uint32_t n, uint32_t) {
+    // One engine serves both channels, so they change pitch together.
+    const PitchParams p = channels[0].active;
+    float* left = outLeft + offset;
+    float* right = two ? outRight + offset : nullptr;
+    aligned.process(inLeft + offset, two ? inRight + offset : nullptr, left, right, n,
+                    p.bypass ? 1.0 : static_cast<double>(p.ratio));
+    // A pitch of 0 passes the signal at its own level, as the grains do.
+    if (!p.bypass) {
+      const float gain = channels[0].outputGain;
+      for (uint32_t i = 0; i < n; ++i) left[i] *= gain;
+      if (right) {
+        for (uint32_t i = 0; i < n; ++i) right[i] *= gain;
+      }
+    }
+    channels[0].adoptPending();
+    channels[1].adoptPending();
+    return n;
+  });
+}
+
 uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
   takeChanges();
   const bool wasStereo = stereo();
@@ -49,7 +97,12 @@ uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_
     // whatever it last heard.
     channels[1].followState(channels[0]);
   }
+  const bool rebuild = rate != outRate || stereo() != wasStereo || !aligned.ready();
   outRate = rate;
+  if (mode == 1 && rebuild && !prepareAligned()) {
+    releaseBuffers();
+    return 0;
+  }
   return rate;
 }
 
@@ -58,6 +111,13 @@ uint32_t PitchShiftEffect::processChannel(uint32_t channel, const float* in, flo
   if (channel > 1) return 0;
   // The right channel runs the block the left one ran, under its changes.
   if (channel == 0) takeChanges();
+  if (mode == 1) {
+    // Aligned grains splice both channels at one point, so a stereo stream
+    // only runs through process.
+    if (channel != 0 || stereo()) return 0;
+    processAligned(in, nullptr, out, nullptr, frames);
+    return frames;
+  }
   return channels[channel].process(in, out, frames);
 }
 
@@ -67,10 +127,25 @@ uint32_t PitchShiftEffect::process(const float* inLeft, const float* inRight, fl
   // effect was set up for; its own buffers would overflow.
   if (frames > capacityFrames()) return 0;
   takeChanges();
+  if (mode == 1) {
+    processAligned(inLeft, inRight, outLeft, outRight, frames);
+    return frames;
+  }
   channels.run(stereo(), [&](PitchShiftChannel& c, uint32_t ch) {
     return ch == 0 ? c.process(inLeft, outLeft, frames) : c.process(inRight, outRight, frames);
   });
   return frames;
+}
+
+uint32_t PitchShiftEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut,
+                                              uint32_t bytes) {
+  if (mode == 0) return EffectBase::processInterleaved(pcmIn, pcmOut, bytes);
+  const uint32_t frames = framesIn(bytes);
+  takeChanges();
+  pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
+  processAligned(inL(), inR(), outL(), outR(), frames);
+  floatToPcm16(outL(), stereo() ? outR() : nullptr, frames, pcmOut, inChannels);
+  return bytes;
 }
 
 }  // namespace dspfx

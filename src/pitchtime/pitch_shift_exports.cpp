@@ -38,6 +38,20 @@ DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) no
   });
 }
 
+DSPFX_API uint32_t setPitchShiftMode(DspEffect* handle, uint32_t mode) noexcept {
+  return withEffect<PitchShiftEffect>(
+      handle, 0u, [&](PitchShiftEffect& e) { return e.setMode(mode) ? 1u : 0u; });
+}
+
+DSPFX_API uint32_t setPitchShiftAlignedTimes(DspEffect* handle, float sequenceTime,
+                                             float seekTime, float overlapTime) noexcept {
+  return withEffect<PitchShiftEffect>(handle, 0u, [&](PitchShiftEffect& e) {
+    AlignedGrainTimes times;
+    if (!alignedTimesFrom(sequenceTime, seekTime, overlapTime, times)) return 0u;
+    return e.setAlignedTimes(times) ? 1u : 0u;
+  });
+}
+
 DSPFX_API uint32_t termPitchShift(DspEffect* handle) noexcept {
   return destroyEffect<PitchShiftEffect>(handle);
 }

@@ -1,5 +1,7 @@
 #include "pitchtime/stretch_effect.h"
 
+#include <cmath>
+
 #include "core/sample_convert.h"
 
 namespace dspfx {
@@ -19,7 +21,74 @@ bool StretchEffect::growOutput(uint32_t outputFrames) {
 }
 
 bool StretchEffect::reserveOutput(uint32_t frames) {
-  return growOutput(channels[0].blockOutputFrames(frames));
+  if (mode == 0) return growOutput(channels[0].blockOutputFrames(frames));
+  // The first piece runs at the ratio in force, later ones at the pending.
+  StretchParams p = channels[0].active;
+  const uint32_t most = forEachPiece(frames, [&](uint32_t, uint32_t n, uint32_t) {
+    const double m = std::ceil(static_cast<double>(n) * alignedRatio(p));
+    p = channels[0].pending;
+    return truncToUint32(m);
+  });
+  return growOutput(most);
+}
+
+uint32_t StretchEffect::getDstSize(uint32_t size) {
+  takeChanges();
+  if (mode == 0) return channels[0].dstSize(size);
+  // An aligned block's count is the floor of a running product, which can
+  // exceed the truncated product of the block alone by one frame.
+  return truncToUint32(
+      std::ceil(static_cast<double>(size) * alignedRatio(channels[0].pending)));
+}
+
+bool StretchEffect::setMode(uint32_t newMode) {
+  if (newMode > 1) return false;
+  if (newMode == mode) return true;
+  if (newMode == 1) {
+    if (!aligned.prepare(inChannels, static_cast<float>(outRate), alignedTimes)) return false;
+  } else {
+    uint32_t unused = 0;
+    if (!buildChannels(capacityFrames(), outRate, unused)) return false;
+  }
+  mode = newMode;
+  outFrames = getDstSize(capacityFrames());
+  return growOutput(outFrames);
+}
+
+bool StretchEffect::setAlignedTimes(const AlignedGrainTimes& times) {
+  const AlignedGrainTimes old = alignedTimes;
+  alignedTimes = times;
+  if (mode == 0 || aligned.prepare(inChannels, static_cast<float>(outRate), alignedTimes)) {
+    return true;
+  }
+  // Refused: the old lengths stay, on an engine started afresh.
+  alignedTimes = old;
+  aligned.prepare(inChannels, static_cast<float>(outRate), alignedTimes);
+  return false;
+}
+
+uint32_t StretchEffect::processAligned(const float* inLeft, const float* inRight,
+                                       float* outLeft, float* outRight, uint32_t frames) {
+  const bool two = stereo();
+  return forEachPiece(frames, [&](uint32_t offset, uint32_t n, uint32_t produced) {
+    const StretchParams p = channels[0].active;
+    float* left = outLeft + produced;
+    float* right = two ? outRight + produced : nullptr;
+    const uint32_t m = aligned.process(inLeft + offset, two ? inRight + offset : nullptr, left,
+                                       right, n, alignedRatio(p));
+    // A scale of 0 passes the signal at its own level, as the grains do.
+    if (!p.bypass) {
+      const float gain = channels[0].outputGain;
+      for (uint32_t i = 0; i < m; ++i) left[i] *= gain;
+      if (right) {
+        for (uint32_t i = 0; i < m; ++i) right[i] *= gain;
+      }
+    }
+    // The pending/active rule of the grains holds here too.
+    channels[0].active = channels[0].pending;
+    channels[1].active = channels[1].pending;
+    return m;
+  });
 }
 
 bool StretchEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_t sampleRate,
@@ -67,6 +136,15 @@ uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t r
     if (stereo() && !wasStereo) channels[1].followState(channels[0]);
     outputCapacity = channels[0].dstSize(frames);
   }
+  if (mode == 1) {
+    if ((rate != outRate || stereo() != wasStereo || !aligned.ready()) &&
+        !aligned.prepare(channelCount, static_cast<float>(rate), alignedTimes)) {
+      releaseBuffers();
+      return 0;
+    }
+    outputCapacity = truncToUint32(
+        std::ceil(static_cast<double>(frames) * alignedRatio(channels[0].pending)));
+  }
   outRate = rate;
   outFrames = outputCapacity;
   if (!growOutput(outputCapacity)) {
@@ -81,6 +159,12 @@ uint32_t StretchEffect::processChannel(uint32_t channel, const float* in, float*
   if (channel > 1) return 0;
   // The right channel runs the block the left one ran, under its changes.
   if (channel == 0) takeChanges();
+  if (mode == 1) {
+    // Aligned grains splice both channels at one point, so a stereo stream
+    // only runs through process.
+    if (channel != 0 || stereo()) return 0;
+    return processAligned(in, nullptr, out, nullptr, frames);
+  }
   return channels[channel].process(in, out, frames);
 }
 
@@ -98,6 +182,7 @@ uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float
   if (!reserveOutput(frames)) return 0;
   if (outLeft == oldL) outLeft = outL();
   if (outRight == oldR) outRight = outR();
+  if (mode == 1) return processAligned(inLeft, inRight, outLeft, outRight, frames);
   return channels.run(stereo(), [&](StretchChannel& c, uint32_t ch) {
     return ch == 0 ? c.process(inLeft, outLeft, frames) : c.process(inRight, outRight, frames);
   });
@@ -109,9 +194,14 @@ uint32_t StretchEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut
   takeChanges();
   if (!reserveOutput(frames)) return 0;
   pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
-  const uint32_t produced = channels.run(stereo(), [&](StretchChannel& c, uint32_t ch) {
-    return ch == 0 ? c.process(inL(), outL(), frames) : c.process(inR(), outR(), frames);
-  });
+  uint32_t produced = 0;
+  if (mode == 1) {
+    produced = processAligned(inL(), inR(), outL(), outR(), frames);
+  } else {
+    produced = channels.run(stereo(), [&](StretchChannel& c, uint32_t ch) {
+      return ch == 0 ? c.process(inL(), outL(), frames) : c.process(inR(), outR(), frames);
+    });
+  }
   floatToPcm16(outL(), stereo() ? outR() : nullptr, produced, pcmOut, inChannels);
   return produced * (stereo() ? 4u : 2u);
 }

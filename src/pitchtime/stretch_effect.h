@@ -4,6 +4,7 @@
 #include "core/effect_base.h"
 #include "dsp/channel_pair.h"
 #include "core/param_mailbox.h"
+#include "pitchtime/aligned_stretch.h"
 #include "pitchtime/stretch_channel.h"
 
 namespace dspfx {
@@ -21,19 +22,25 @@ class StretchEffect : public EffectBase {
             float outLevelDb, float grainTime, float hopTime);
 
   // Safe to call from another thread while a block is processed: the
-  // change waits in a mailbox and both channels take it at the start of the
-  // next block (or the next size query), so they always run one ratio.
+  // change waits in a mailbox and both channels (or the aligned engine)
+  // take it at the start of the next block (or the next size query), so
+  // they always run one ratio.
   void setScale(float newScale) { scaleBox_.post(newScale); }
   void setOutLevel(float outLevelDb) { levelBox_.post(outLevelDb); }
-  // Hands posted changes to both channels; the processing side calls it
-  // before a block (and before anything that reads the parameters).
+  // Hands posted changes to both channels, which the aligned engine reads
+  // its ratio and gain from too; the processing side calls it before a
+  // block (and before anything that reads the parameters).
   void takeChanges();
+  // 0: the granular stretcher; 1: aligned grains. Takes effect from the
+  // next block; the new mode starts from silence. False for other values
+  // or when memory cannot be had (the mode then stays).
+  bool setMode(uint32_t newMode);
+  // Aligned grain lengths in seconds (0: follow the rate and ratio); the
+  // aligned engine restarts from silence.
+  bool setAlignedTimes(const AlignedGrainTimes& times);
 
   uint32_t setup(uint32_t frames, uint32_t channels, uint32_t rate) override;
-  uint32_t getDstSize(uint32_t size) override {
-    takeChanges();
-    return channels[0].dstSize(size);
-  }
+  uint32_t getDstSize(uint32_t size) override;
   uint32_t processChannel(uint32_t channel, const float* in, float* out,
                           uint32_t frames) override;
   uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
@@ -45,6 +52,9 @@ class StretchEffect : public EffectBase {
   float outputLevel = 0.0f;
   float grainTime = 0.0f;
   float hopTime = 0.0f;
+  uint32_t mode = 0;
+  AlignedGrainTimes alignedTimes;
+  AlignedStretch aligned;
 
  private:
   bool buildChannels(uint32_t frames, uint32_t rate, uint32_t& outputCapacity);
@@ -53,6 +63,11 @@ class StretchEffect : public EffectBase {
   // setup. False when they cannot grow.
   bool reserveOutput(uint32_t frames);
   bool growOutput(uint32_t outputFrames);
+  // The aligned engine over one block; output frames.
+  uint32_t processAligned(const float* inL, const float* inR, float* outL, float* outR,
+                          uint32_t frames);
+  // The ratio the aligned engine runs a piece at: 1 for a scale of 0.
+  static double alignedRatio(const StretchParams& p) { return p.bypass ? 1.0 : p.ratio; }
 
   ParamMailbox<float> scaleBox_;
   ParamMailbox<float> levelBox_;

@@ -40,6 +40,20 @@ DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) noexcept 
                                    [&](StretchEffect& e) { return e.getDstSize(size); });
 }
 
+DSPFX_API uint32_t setStretchMode(DspEffect* handle, uint32_t mode) noexcept {
+  return withEffect<StretchEffect>(handle, 0u,
+                                   [&](StretchEffect& e) { return e.setMode(mode) ? 1u : 0u; });
+}
+
+DSPFX_API uint32_t setStretchAlignedTimes(DspEffect* handle, float sequenceTime, float seekTime,
+                                          float overlapTime) noexcept {
+  return withEffect<StretchEffect>(handle, 0u, [&](StretchEffect& e) {
+    AlignedGrainTimes times;
+    if (!alignedTimesFrom(sequenceTime, seekTime, overlapTime, times)) return 0u;
+    return e.setAlignedTimes(times) ? 1u : 0u;
+  });
+}
+
 DSPFX_API uint32_t termStretch(DspEffect* handle) noexcept {
   return destroyEffect<StretchEffect>(handle);
 }

@@ -373,15 +373,23 @@ TEST(Concurrency, ParameterChangesReachBothChannelsInTheSameBlock) {
     uint32_t (*level)(DspEffect*, float);
     float low, high;
     uint32_t (*term)(DspEffect*);
+    uint32_t (*setMode)(DspEffect*, uint32_t);
+    uint32_t mode;
   };
+  // Both grain engines: the aligned one takes its changes by another path.
   const Case cases[] = {
       {"pitch", initPitchShift(frames, 2, kRate, 300, -1, 0.03f, 0.01f, 1, 1), setPitchShiftPitch,
-       setPitchShiftOutLevel, -1200, 1200, termPitchShift},
+       setPitchShiftOutLevel, -1200, 1200, termPitchShift, setPitchShiftMode, 0},
       {"stretch", initStretch(frames, 2, kRate, 300, -1, 0.03f, 0.01f), setStretchScale, setStretchOutLevel, -1000,
-       1000, termStretch},
+       1000, termStretch, setStretchMode, 0},
+      {"aligned pitch", initPitchShift(frames, 2, kRate, 300, -1, 0.03f, 0.01f, 1, 1), setPitchShiftPitch,
+       setPitchShiftOutLevel, -1200, 1200, termPitchShift, setPitchShiftMode, 1},
+      {"aligned stretch", initStretch(frames, 2, kRate, 300, -1, 0.03f, 0.01f), setStretchScale,
+       setStretchOutLevel, -1000, 1000, termStretch, setStretchMode, 1},
   };
   for (const Case& c : cases) {
     ASSERT_NE(c.h, nullptr) << c.name;
+    ASSERT_EQ(c.setMode(c.h, c.mode), 1u) << c.name;
     std::atomic<bool> done{false};
     std::atomic<uint32_t> sets{0}, failures{0};
     std::thread control([&] {

@@ -74,17 +74,19 @@ const std::vector<EffectInfo>& effectTable() {
         {"floor", "dB", -50, 0, -50, "level the dB line starts from and ends at"}}},
       {"stretch", "change duration, keep pitch",
        {{"ratio", "x", 0.25, 4, 2, "output duration / input duration"},
-        {"grain", "s", 0.005, 0.5, 0.04, "grain length"},
-        {"hop", "s", 0.001, 0.5, 0.01, "grain spacing"},
-        {"level", "dB", -40, 20, 0, "output level"}}},
+        {"grain", "s", 0.005, 0.5, 0.04, "grain length (mode 0)"},
+        {"hop", "s", 0.001, 0.5, 0.01, "grain spacing (mode 0)"},
+        {"level", "dB", -40, 20, 0, "output level"},
+        {"mode", "0/1", 0, 1, 1, "1: aligned grains that keep tones in tune, 0: fixed grains"}}},
       {"pitch", "change pitch, keep duration",
        {{"cents", "cents", -1200, 1200, 0, "shift in cents (100 per semitone)"},
         {"semitones", "st", -12, 12, 0, "shift in semitones, added to cents"},
-        {"grain", "s", 0.005, 0.5, 0.04, "grain length"},
-        {"hop", "s", 0.001, 0.5, 0.01, "grain spacing"},
-        {"cubic", "0/1", 0, 1, 1, "1: cubic interpolation, 0: linear"},
+        {"grain", "s", 0.005, 0.5, 0.04, "grain length (mode 0)"},
+        {"hop", "s", 0.001, 0.5, 0.01, "grain spacing (mode 0)"},
+        {"cubic", "0/1", 0, 1, 1, "1: cubic interpolation, 0: linear (mode 0)"},
         {"antialias", "0/1", 0, 1, 1, "1: run the anti-alias low-pass"},
-        {"level", "dB", -40, 20, 0, "output level"}}},
+        {"level", "dB", -40, 20, 0, "output level"},
+        {"mode", "0/1", 0, 1, 1, "1: aligned grains that keep tones in tune, 0: fixed grains"}}},
       {"chorus", "swept delayed voices added to the signal",
        {{"voices", "", 1, 64, 3, "number of voices"},
         {"delay", "ms", 1, 500, 20, "base delay"},
@@ -236,12 +238,20 @@ DspEffect* makeEffect(const EffectArg& a, const StreamFormat& f) {
     const float scale = static_cast<float>(-1000.0 * std::log2(a["ratio"]));
     e = initStretch(f.frames, f.channels, f.rate, scale, static_cast<float>(a["level"]),
                     static_cast<float>(a["grain"]), static_cast<float>(a["hop"]));
+    if (e && setStretchMode(e, static_cast<uint32_t>(a["mode"])) != 1) {
+      termStretch(e);
+      e = nullptr;
+    }
   } else if (n == "pitch") {
     const double cents = a["cents"] + 100 * a["semitones"];
     if (cents < -1200 || cents > 1200) refuse(a, "the shift must stay within one octave either way");
     e = initPitchShift(f.frames, f.channels, f.rate, static_cast<float>(cents), static_cast<float>(a["level"]),
                        static_cast<float>(a["grain"]), static_cast<float>(a["hop"]),
                        static_cast<uint32_t>(a["cubic"]), static_cast<uint32_t>(a["antialias"]));
+    if (e && setPitchShiftMode(e, static_cast<uint32_t>(a["mode"])) != 1) {
+      termPitchShift(e);
+      e = nullptr;
+    }
   } else if (n == "gain" || n == "norm" || n == "trim" || n == "channels" || n == "reverse") {
     refuse(a, "runs in the tool itself and has no library object");
   } else if (n == "chorus") {
