@@ -29,7 +29,11 @@
  *  - Every effect is an opaque DspEffect* made by its init<Effect> call and
  *    destroyed by its term<Effect> call. Every call first checks its handle:
  *    null, destroyed and other families' handles get the failure value
- *    (0 or null) and nothing is touched. Nothing is ever thrown or logged.
+ *    (0 or null) and nothing is touched. A handle is a token, not the
+ *    object's address, and no value is handed out twice in a process, so
+ *    a destroyed handle stays refused for good (the same holds for
+ *    DspChain*, WavefileIn* and WavefileOut*). Nothing is ever thrown or
+ *    logged.
  *  - A do<Effect> call whose block holds more frames than the capacity given
  *    at init (or at the last setup by a chain) returns 0 and writes nothing.
  *  - The caller owns every buffer it passes. Unless an export says
@@ -107,6 +111,38 @@ DSPFX_API uint32_t dspPcmEncode(const float* in, int16_t* out, uint32_t count) D
 /** Kept for compatibility: does nothing and returns 0. */
 DSPFX_API uint32_t dspPcmDecode(void) DSPFX_NOEXCEPT;
 
+/** Extension: the library's version as (major << 16) | (minor << 8) |
+ *  patch, for a host that must tell builds apart at run time. Any thread. */
+DSPFX_API uint32_t dspGetVersion(void) DSPFX_NOEXCEPT;
+
+/* Extension: why a call failed. Every return value above stays as it is;
+ * in addition each call that takes a handle or makes an object records on
+ * the calling thread why it returned its failure value (DSP_ERROR_NONE
+ * when it did not). Calls without a handle leave the record alone. */
+#define DSP_ERROR_NONE 0
+/** Null, destroyed or never-issued handle. */
+#define DSP_ERROR_BAD_HANDLE 1
+/** Live handle of another kind (a chain for an effect) or effect family. */
+#define DSP_ERROR_WRONG_FAMILY 2
+/** Argument out of its range, missing buffer, a block above capacity or
+ *  a format the object cannot take (also: a do call on 0 bytes that
+ *  returns 0). */
+#define DSP_ERROR_BAD_ARGUMENT 3
+#define DSP_ERROR_NO_MEMORY 4
+/** A term call on an effect a chain owns, or dspAdd of an effect that
+ *  already belongs to a chain. */
+#define DSP_ERROR_CHAIN_OWNED 5
+/** A wave file that cannot be opened, read, written or understood. */
+#define DSP_ERROR_FILE 6
+/** Anything else that went wrong inside; the call had no effect. */
+#define DSP_ERROR_INTERNAL 7
+/** The DSP_ERROR_* code of the calling thread's last call that took a
+ *  handle or made an object. */
+DSPFX_API int32_t dspGetLastError(void) DSPFX_NOEXCEPT;
+/** A static English sentence for a DSP_ERROR_* code (any value gives a
+ *  sentence; never null). Any thread. */
+DSPFX_API const char* dspErrorString(int32_t code) DSPFX_NOEXCEPT;
+
 /* ======================================================================
  * Processing chain
  *
@@ -153,7 +189,9 @@ DSPFX_API uint32_t dspGetDstSize(DspChain* chain, uint32_t size) DSPFX_NOEXCEPT;
  *  was set up for, or a buffer is null. */
 DSPFX_API uint32_t dspSend(DspChain* chain, const int16_t* in, int16_t* out, uint32_t bytes) DSPFX_NOEXCEPT;
 /** As dspSend on interleaved floats (full scale +-1.0), sized in frames;
- *  returns frames written. An empty chain copies frames * channels floats. */
+ *  returns frames written. An empty chain copies frames floats per channel
+ *  (two channels for a stereo chain, one otherwise) and returns frames, or
+ *  0 when that many bytes would not fit in 32 bits. */
 DSPFX_API uint32_t dspSendFloat(DspChain* chain, const float* in, float* out, uint32_t frames) DSPFX_NOEXCEPT;
 /** Destroys the chain and its effects; null and invalid chains are ignored. */
 DSPFX_API void dspDestroy(DspChain* chain) DSPFX_NOEXCEPT;
@@ -478,13 +516,16 @@ DSPFX_API DspEffect* initStretch(uint32_t capacityFrames, uint32_t channels, uin
 DSPFX_API uint32_t doStretch(DspEffect* handle, const int16_t* in, int16_t* out,
                              uint32_t bytes) DSPFX_NOEXCEPT;
 /** Sets the scale (clamped as at init) for the block after the next.
- *  1, or 0 for a bad handle. */
+ *  May be called from another thread while doStretch runs on the same
+ *  object: it never waits, and both channels take the change at the start
+ *  of the same block. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t setStretchScale(DspEffect* handle, float scale) DSPFX_NOEXCEPT;
-/** Sets the output level in dB from the next block on. 1, or 0 for a bad
- *  handle. */
+/** Sets the output level in dB from the next block on; may be called from
+ *  another thread like setStretchScale. 1, or 0 for a bad handle. */
 DSPFX_API uint32_t setStretchOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;
 /** size x the latest scale's ratio, truncated: the output size to expect
- *  for an input of size (bytes or frames). 0 for a bad handle. */
+ *  for an input of size (bytes or frames). Called from the thread that
+ *  runs doStretch. 0 for a bad handle. */
 DSPFX_API uint32_t getStretchDstSize(DspEffect* handle, uint32_t size) DSPFX_NOEXCEPT;
 /** Extension: the grain engine. 0 = the granular stretcher above (the
  *  default); 1 = aligned grains: each grain starts where, inside a seek
@@ -546,11 +587,11 @@ DSPFX_API uint32_t doPitchShift(DspEffect* handle, const int16_t* in, int16_t* o
 /** Sets the pitch in cents (clamped as at init). The low-pass follows from
  *  the next block, the grains from the block after (blocks of up to 32768
  *  frames; longer ones count as several). May be called from another
- *  thread while doPitchShift runs on the same object: it waits (sleeping
- *  1 ms at a time) for the piece in progress to end. 1, or 0 for a bad
- *  handle. */
+ *  thread while doPitchShift runs on the same object: it never waits, and
+ *  both channels take the change at the start of the same block. 1, or 0
+ *  for a bad handle. */
 DSPFX_API uint32_t setPitchShiftPitch(DspEffect* handle, float pitch) DSPFX_NOEXCEPT;
-/** Sets the output level in dB from the next piece processed; may be
+/** Sets the output level in dB from the next block processed; may be
  *  called from another thread like setPitchShiftPitch. 1, or 0 for a bad
  *  handle. */
 DSPFX_API uint32_t setPitchShiftOutLevel(DspEffect* handle, float outLevelDb) DSPFX_NOEXCEPT;

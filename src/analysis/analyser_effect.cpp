@@ -51,9 +51,8 @@ bool AnalyserEffect::initFft(uint32_t frames, uint32_t channels, uint32_t spectr
   if (!validFftSize(frames) || !setupBuffers(frames, channels)) return false;
   outChannels = spectrumChannels;
   fftSize = frames;
-  for (BlockSpectrumFrame& f : blockFrames) {
-    if (!f.setup(576, 1344, frames, static_cast<float>(floorDb))) return false;
-  }
+  const float floor = static_cast<float>(floorDb);
+  if (!blockFrames.allOf([&](BlockSpectrumFrame& f) { return f.setup(576, 1344, frames, floor); })) return false;
   family = Family::kFft;
   return true;
 }
@@ -63,17 +62,16 @@ bool AnalyserEffect::initFftAnalyze(uint32_t frames, uint32_t channels, uint32_t
   if (!setupBuffers(frames, channels)) return false;
   hop = frames;
   fftSize = size;
-  for (SpectrumFrame& f : analysisFrames) {
-    if (!f.setup(hop, historyLength, size, 120.0f)) return false;
-  }
+  if (!analysisFrames.allOf([&](SpectrumFrame& f) { return f.setup(hop, historyLength, size, 120.0f); })) return false;
   family = Family::kFftAnalyze;
   return true;
 }
 
 bool AnalyserEffect::initEnvAnalyze(uint32_t frames, uint32_t channels, uint32_t sampleRate) {
   if (frames == 0 || !setupBuffers(frames, channels)) return false;
-  for (EnvelopeFollower& f : envelopes) {
-    if (!f.setup(frames, static_cast<float>(sampleRate), 2, 33.0f, 1.0f, false, 1.0f)) return false;
+  const float rate = static_cast<float>(sampleRate);
+  if (!envelopes.allOf([&](EnvelopeFollower& f) { return f.setup(frames, rate, 2, 33.0f, 1.0f, false, 1.0f); })) {
+    return false;
   }
   family = Family::kEnvAnalyze;
   return true;

@@ -4,6 +4,7 @@
 #include "dsp/envelope_follower.h"
 #include "dsp/fft_frame.h"
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 
 namespace dspfx {
 
@@ -39,9 +40,9 @@ class AnalyserEffect : public EffectBase {
 
   uint32_t hop = 0;
   uint32_t fftSize = 0;
-  SpectrumFrame analysisFrames[2];
-  EnvelopeFollower envelopes[2];
-  BlockSpectrumFrame blockFrames[2];
+  ChannelPair<SpectrumFrame> analysisFrames;
+  ChannelPair<EnvelopeFollower> envelopes;
+  ChannelPair<BlockSpectrumFrame> blockFrames;
   Family family = Family::kNone;
 
  private:

@@ -38,7 +38,8 @@ void DspChain::clear() {
   while (node) {
     ChainNode* next = node->next;
     // Out of the registry first, so no export can reach a dying effect.
-    handleRegistry().remove(node->effect, HandleKind::kEffect, this);
+    HandleRegistry& registry = handleRegistry();
+    registry.remove(registry.handleOf(node->effect, HandleKind::kEffect), HandleKind::kEffect, this);
     delete node->effect;
     delete node;
     node = next;
@@ -120,7 +121,11 @@ uint32_t DspChain::send(const int16_t* in, int16_t* out, uint32_t bytes) {
 
 uint32_t DspChain::sendFloat(const float* in, float* out, uint32_t frameCount) {
   if (!head) {
-    if (in != out) copyBytes(in, out, frameCount * (channels == 2 ? 8u : 4u));
+    // frames x channels floats, as the header says; a count whose byte size
+    // would not fit 32 bits is refused rather than wrapped.
+    const uint64_t bytes = uint64_t{frameCount} * (channels == 2 ? 8u : 4u);
+    if (bytes > UINT32_MAX) return 0;
+    if (in != out) copyBytes(in, out, static_cast<uint32_t>(bytes));
     return frameCount;
   }
   EffectBase* first = head->effect;

@@ -3,6 +3,7 @@
 
 #include "core/effect_base.h"
 #include "core/handle_registry.h"
+#include "core/last_error.h"
 #include "dspfx/dspfx.h"
 
 namespace dspfx {
@@ -21,6 +22,8 @@ class DspChain {
  public:
   using Handle = ::DspChain;
   static constexpr HandleKind kHandleKind = HandleKind::kChain;
+  // What a failed init reports.
+  static constexpr int32_t kInitError = kErrorBadArgument;
 
   DspChain(uint32_t frames, uint32_t channels, uint32_t rate)
       : frames(frames), channels(channels), rate(rate) {}

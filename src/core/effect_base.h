@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "core/handle_registry.h"
+#include "core/last_error.h"
 #include "dspfx/dspfx.h"
 
 namespace dspfx {
@@ -34,6 +35,8 @@ class EffectBase {
  public:
   using Handle = ::DspEffect;
   static constexpr HandleKind kHandleKind = HandleKind::kEffect;
+  // What a failed init reports.
+  static constexpr int32_t kInitError = kErrorBadArgument;
 
   enum BufferId : int { kInL, kInR, kOutL, kOutR, kAuxL, kAuxR, kBufferCount };
 

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "core/last_error.h"
+
 namespace dspfx {
 namespace {
 
@@ -38,10 +40,14 @@ void FastmemHeap::teardown() {
 void* FastmemHeap::allocate(uint32_t size) {
   if (!reservable(size)) return nullptr;
   auto* record = static_cast<BlockRecord*>(std::malloc(sizeof(BlockRecord)));
-  if (!record) return nullptr;
+  if (!record) {
+    noteAllocationFailure();
+    return nullptr;
+  }
   void* raw = std::malloc(size_t{size} + kSlack);
   if (!raw) {
     std::free(record);
+    noteAllocationFailure();
     return nullptr;
   }
   *record = BlockRecord{raw, alignUp(raw), size, size + kSlack, nullptr, nullptr};
@@ -94,7 +100,10 @@ void* FastmemHeap::reallocate(void* aligned, uint32_t size) {
   const size_t oldOffset =
       static_cast<char*>(r->aligned) - static_cast<char*>(r->raw);
   void* raw = std::realloc(r->raw, size_t{size} + kSlack);
-  if (!raw) return nullptr;
+  if (!raw) {
+    noteAllocationFailure();
+    return nullptr;
+  }
   void* moved = alignUp(raw);
   const size_t newOffset = static_cast<char*>(moved) - static_cast<char*>(raw);
   // realloc keeps the raw bytes, but the distance to the next 16-byte

@@ -3,6 +3,7 @@
 // the reverse: the tracker outlives everything that might free into it.
 #include "core/fastmem_heap.h"
 #include "core/handle_registry.h"
+#include "core/last_error.h"
 #include "core/lookup_tables.h"
 #include "core/processor_flags.h"
 
@@ -15,6 +16,10 @@ const SineTable gSineTable;
 const DbGainTable gDbGainTable;
 HandleRegistry gHandleRegistry;
 
+// What the last call on this thread left behind for dspGetLastError.
+thread_local int32_t tLastError = kErrorNone;
+thread_local bool tAllocationFailed = false;
+
 }  // namespace
 
 FastmemHeap& fastmemHeap() { return gFastmemHeap; }
@@ -22,6 +27,15 @@ ProcessorFlags& processorFlags() { return gProcessorFlags; }
 const SineTable& sineTable() { return gSineTable; }
 const DbGainTable& dbGainTable() { return gDbGainTable; }
 HandleRegistry& handleRegistry() { return gHandleRegistry; }
+
+void setLastError(int32_t code) noexcept { tLastError = code; }
+int32_t lastError() noexcept { return tLastError; }
+void noteAllocationFailure() noexcept { tAllocationFailed = true; }
+bool allocationFailed() noexcept { return tAllocationFailed; }
+void clearCallState() noexcept {
+  tLastError = kErrorNone;
+  tAllocationFailed = false;
+}
 
 }  // namespace dspfx
 
@@ -44,7 +58,8 @@ static_assert(offsetof(WavefileFormat, blockAlign) == offsetof(WAVEFORMATEX, nBl
 static_assert(offsetof(WavefileFormat, bitsPerSample) == offsetof(WAVEFORMATEX, wBitsPerSample));
 static_assert(offsetof(WavefileFormat, extraSize) == offsetof(WAVEFORMATEX, cbSize));
 
-// Nothing to do per thread; the library keeps no thread-local state.
+// Nothing to do per thread: the only thread-local state (the last error)
+// needs no setting up or tearing down.
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) DisableThreadLibraryCalls(instance);
   return TRUE;

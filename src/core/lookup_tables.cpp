@@ -1,6 +1,7 @@
 #include "core/lookup_tables.h"
 
 #include <cmath>
+#include <numbers>
 #include <new>
 
 namespace dspfx {
@@ -28,7 +29,7 @@ float TableBase::interpolate(double x) const {
   return static_cast<float>(entries[j] + (y - static_cast<double>(i)) * (entries[j + 1] - entries[j]));
 }
 
-SineTable::SineTable() : TableBase(6.283185307179586, 1024) { fill(); }
+SineTable::SineTable() : TableBase(2.0 * std::numbers::pi, 1024) { fill(); }
 
 double SineTable::generate(double u) const { return std::sin(u); }
 

@@ -10,12 +10,7 @@
 // DSPFX_PORTABLE_SIMD asks for them). Both give identical bits. The forms
 // themselves (simd_sse.cpp, simd_3dnow.cpp) decide which elements fall into
 // their blocks and hand the rest to the scalar kernels.
-#if !defined(DSPFX_PORTABLE_SIMD) && \
-    (defined(__SSE2__) || defined(_M_X64) || (defined(_M_IX86_FP) && _M_IX86_FP >= 2))
-#define DSPFX_SIMD_SSE2 1
-#else
-#define DSPFX_SIMD_SSE2 0
-#endif
+#include "core/simd_detect.h"
 
 namespace dspfx::simd {
 

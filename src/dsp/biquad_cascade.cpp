@@ -1,6 +1,7 @@
 #include "dsp/biquad_cascade.h"
 
 #include <algorithm>
+#include <numbers>
 #include <cmath>
 
 #include "dsp/double_pair.h"
@@ -8,7 +9,7 @@
 namespace dspfx {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 constexpr int kArrays = 7;
 
 double asinhByLog(double x) { return std::log(x + std::sqrt(x * x + 1.0)); }

@@ -8,7 +8,7 @@
 // filters may use this in their scalar forms: it changes the speed, never the
 // result. SSE2 where the build has it; elsewhere and under
 // DSPFX_PORTABLE_SIMD the compiler's generic vectors, or two plain doubles.
-#include "core/simd_kernels.h"
+#include "core/simd_detect.h"
 
 #if DSPFX_SIMD_SSE2
 #include <emmintrin.h>

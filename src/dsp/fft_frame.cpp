@@ -48,6 +48,9 @@ bool SpectrumFrame::setup(uint32_t newHop, uint32_t newHistoryLength, uint32_t n
   if (growHistory) {
     delete[] history;
     history = newHistory;
+  } else if (newHistoryLength < historyLength) {
+    // The newest samples stay the newest: the oldest fall off the front.
+    std::memmove(history, history + (historyLength - newHistoryLength), size_t{newHistoryLength} * sizeof(float));
   }
   keep = newHistoryLength - newHop;
   historyLength = newHistoryLength;

@@ -20,7 +20,8 @@ class SpectrumFrame : public DspObject {
 
   // floorDb is the (positive) depth of the floor: 120 reports nothing below
   // -120 dB. Grows the arrays when needed (zeroing a new history) and keeps
-  // them, their content and the built tables otherwise. False, with the
+  // them, their content (a shorter history its newest samples) and the
+  // built tables otherwise. False, with the
   // frame left as it was, when fftSize is not a power of two in 2..32768,
   // hop exceeds historyLength, floorDb is not finite or memory is short.
   bool setup(uint32_t hop, uint32_t historyLength, uint32_t fftSize, float floorDb);

@@ -3,14 +3,15 @@
 // SSE2 registers; elsewhere, or with DSPFX_PORTABLE_SIMD, four plain floats
 // with the same operations in the same order, so both forms give the same
 // bits (every operation is a single IEEE float add, subtract or multiply).
-#if defined(__SSE2__) && !defined(DSPFX_PORTABLE_SIMD)
-#define DSPFX_FFT_SSE2 1
+#include "core/simd_detect.h"
+
+#if DSPFX_SIMD_SSE2
 #include <emmintrin.h>
 #endif
 
 namespace dspfx::fftv {
 
-#if defined(DSPFX_FFT_SSE2)
+#if DSPFX_SIMD_SSE2
 
 struct V4 {
   __m128 v;

@@ -1,20 +1,22 @@
 #include "dsp/kaiser_fir.h"
 
 #include <bit>
+#include <numbers>
 #include <cmath>
 #include <cstring>
 
 #include "core/processor_flags.h"
 
-#if (defined(__SSE2__) || defined(_M_X64)) && !defined(DSPFX_PORTABLE_SIMD)
+#include "core/simd_detect.h"
+
+#if DSPFX_SIMD_SSE2
 #include <emmintrin.h>
-#define DSPFX_KAISER_SSE2 1
 #endif
 
 namespace dspfx {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 KaiserFir::AlignedFloats alignedFloats(size_t n) {
   void* p = ::operator new[](n * sizeof(float), std::align_val_t{16}, std::nothrow);
@@ -26,7 +28,7 @@ bool isPowerOfTwo(uint32_t n) { return n != 0 && (n & (n - 1)) == 0; }
 // Four lanes of float arithmetic: one register where SSE2 is there, four
 // plain floats elsewhere. Each lane rounds as a lone float operation would,
 // so the lane kernels give the same bits either way.
-#ifdef DSPFX_KAISER_SSE2
+#if DSPFX_SIMD_SSE2
 using Quad = __m128;
 inline Quad load4(const float* p) { return _mm_load_ps(p); }
 inline void store4(float* p, Quad a) { _mm_store_ps(p, a); }
@@ -433,7 +435,7 @@ void KaiserFir::stepSse(const float* in, float* out, uint32_t n) {
     const float x = in[i];
     const float* row = table.get() + size_t{position} * taps;
     float lanes[4];
-#ifdef DSPFX_KAISER_SSE2
+#if DSPFX_SIMD_SSE2
     __m128 acc;
     if (taps == 16) {
       const __m128 p0 = _mm_mul_ps(_mm_load_ps(h), _mm_load_ps(row));

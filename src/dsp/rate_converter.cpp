@@ -6,9 +6,10 @@
 #include "core/fastmem_heap.h"
 #include "core/sample_convert.h"
 
-#if (defined(__SSE2__) || defined(_M_X64)) && !defined(DSPFX_PORTABLE_SIMD)
+#include "core/simd_detect.h"
+
+#if DSPFX_SIMD_SSE2
 #include <emmintrin.h>
-#define DSPFX_CUBIC_SSE2 1
 #endif
 
 namespace dspfx {
@@ -344,7 +345,7 @@ namespace {
 // |f - 2| in [1, 2], even after the rounding to single precision, and at the
 // shared ends 1 and 2 both pieces and the zero piece give +0. So every
 // output can use the two polynomials without cubicWeight's tests.
-#ifdef DSPFX_CUBIC_SSE2
+#if DSPFX_SIMD_SSE2
 inline __m128d innerPiece(__m128d x) {
   const __m128d sq = _mm_mul_pd(_mm_mul_pd(_mm_sub_pd(_mm_set1_pd(2.0), x), x), x);
   return _mm_sub_pd(_mm_set1_pd(1.0), sq);
@@ -395,7 +396,7 @@ uint32_t RateConverter::cubicChunk(const float* x, uint32_t chunk, float* out, u
   const uint32_t lastCentre = std::max(chunk - 1, 1u);
   double pos = 1.0;
   uint32_t i = 0;
-#ifdef DSPFX_CUBIC_SSE2
+#if DSPFX_SIMD_SSE2
   // Two outputs at a time, each with exactly the operations of the loop
   // below; only the positions are still summed one after the other.
   for (; i + 2 < count; i += 2) {
@@ -438,7 +439,7 @@ void RateConverter::linearPlanned(const float* x, uint32_t chunk, float* out, ui
   const uint32_t* whole = planWhole.get();
   const double* fraction = planValues.get();
   uint32_t i = 0;
-#ifdef DSPFX_CUBIC_SSE2
+#if DSPFX_SIMD_SSE2
   // With two frames or more the right point is always the one after the
   // left, so both come in one load.
   if (chunk >= 2) {
@@ -468,7 +469,7 @@ void RateConverter::cubicPlanned(const float* h, uint32_t chunk, float* out, uin
   const uint32_t* whole = planWhole.get();
   const double* weights = planValues.get();
   uint32_t i = 0;
-#ifdef DSPFX_CUBIC_SSE2
+#if DSPFX_SIMD_SSE2
   for (; i + 2 < count; i += 2) {
     const double* w = weights + 4 * i;
     __m128d taps[4];

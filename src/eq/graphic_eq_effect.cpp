@@ -10,8 +10,8 @@ bool GraphicEqEffect::init(uint32_t frames, uint32_t channels, uint32_t rate, ui
   if (!setupBuffers(frames, channels)) return false;
   inRate = rate;
   outRate = rate;
-  for (ResonatorBank& b : banks) {
-    if (!b.design(frames, rate, count, layout, masterDb)) return false;
+  if (!banks.allOf([&](ResonatorBank& b) { return b.design(frames, rate, count, layout, masterDb); })) {
+    return false;
   }
   bands.assign(layout, layout + count);
   bandCount = count;
@@ -20,15 +20,14 @@ bool GraphicEqEffect::init(uint32_t frames, uint32_t channels, uint32_t rate, ui
 }
 
 int GraphicEqEffect::setGain(uint32_t band, float gainDb) {
-  banks[0].setBandGain(band, gainDb);
-  const int done = banks[1].setBandGain(band, gainDb);
+  const int done = banks.apply([&](ResonatorBank& b) { return b.setBandGain(band, gainDb); });
   if (done) bands[band].gainDb = gainDb;
   return done;
 }
 
 int GraphicEqEffect::remakeBand(uint32_t band, float frequency, float zeroRadius, float poleRadius) {
-  banks[0].remakeBand(band, frequency, zeroRadius, poleRadius);
-  const int done = banks[1].remakeBand(band, frequency, zeroRadius, poleRadius);
+  const int done =
+      banks.apply([&](ResonatorBank& b) { return b.remakeBand(band, frequency, zeroRadius, poleRadius); });
   if (done) {
     bands[band].frequency = frequency;
     bands[band].zeroRadius = zeroRadius;
@@ -38,8 +37,7 @@ int GraphicEqEffect::remakeBand(uint32_t band, float frequency, float zeroRadius
 }
 
 void GraphicEqEffect::setMasterGain(float masterDb) {
-  banks[0].setMasterGain(masterDb);
-  banks[1].setMasterGain(masterDb);
+  banks.apply([&](ResonatorBank& b) { b.setMasterGain(masterDb); });
   masterGainDb = masterDb;
 }
 

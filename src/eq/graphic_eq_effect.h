@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "dspfx/dspfx.h"
 #include "eq/resonator_bank.h"
 
@@ -31,7 +32,7 @@ class GraphicEqEffect : public EffectBase {
                    uint32_t frames) override;
 
   // Both designed alike, also for mono input.
-  ResonatorBank banks[2];
+  ChannelPair<ResonatorBank> banks;
   uint32_t bandCount = 0;
   // The current layout: every set call keeps it up to date, so a redesign
   // at a new rate keeps all changes made so far.

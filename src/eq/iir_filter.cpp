@@ -22,12 +22,12 @@ bool IirFilterEffect::init(uint32_t capacityFrames, uint32_t channels, uint32_t 
 }
 
 void IirFilterEffect::redesign(uint32_t rate) {
-  for (ChebyshevCascade& c : cascades) {
+  cascades.apply([&](ChebyshevCascade& c) {
     c.setOrder(order, kind);
     // A cutoff the new rate can no longer carry leaves the sections
     // pass-throughs: the design would otherwise produce NaN or Inf.
     if (cutoffFits(cutoff, rate)) c.design(static_cast<float>(rate), cutoff);
-  }
+  });
 }
 
 uint32_t IirFilterEffect::setup(uint32_t frames, uint32_t channels, uint32_t rate) {

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "dsp/biquad_cascade.h"
 
 namespace dspfx {
@@ -26,7 +27,7 @@ class IirFilterEffect : public EffectBase {
   uint32_t process(const float* inLeft, const float* inRight, float* outLeft, float* outRight,
                    uint32_t frames) override;
 
-  ChebyshevCascade cascades[2];
+  ChannelPair<ChebyshevCascade> cascades;
   int32_t order = 0;
   float cutoff = 0.0f;
   int32_t kind = kLowPass;

@@ -35,8 +35,7 @@ bool ShelvingEqEffect::setGain(int32_t band, float gainDb) {
 }
 
 void ShelvingEqEffect::setOutputLevel(float levelDb) {
-  filters[0].setOutputLevel(levelDb);
-  filters[1].setOutputLevel(levelDb);
+  filters.apply([&](FirBandFilter& f) { f.setOutputLevel(levelDb); });
   outputLevelDb = levelDb;
 }
 

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "dsp/fft_convolver.h"
 #include "eq/fir_band_filter.h"
 
@@ -42,7 +43,7 @@ class ShelvingEqEffect : public EffectBase {
 
   // Both channels' filters are designed alike, also for mono input, so a
   // later setup to stereo finds the second one ready.
-  FirBandFilter filters[2];
+  ChannelPair<FirBandFilter> filters;
   uint32_t bandCount = 0;
   float outputLevelDb = 0.0f;
   std::vector<float> bandGainsDb;

@@ -34,10 +34,10 @@ uint32_t FaderEffect::setup(uint32_t frames, uint32_t channels, uint32_t rate) {
   if (!setupBuffers(frames, channels)) return 0;
   inRate = outRate = rate;
   for (FadeRamp& u : faderUnits) u.clearActions();
-  for (CrossFadeRamp& u : crossUnits) u.clearActions();
+  crossUnits.apply([&](CrossFadeRamp& u) { u.clearActions(); });
   initUnits();
   if (curveSet) {
-    for (CrossFadeRamp& u : crossUnits) u.setCurve(curveA, curveB, curveC, curveD);
+    crossUnits.apply([&](CrossFadeRamp& u) { u.setCurve(curveA, curveB, curveC, curveD); });
   }
   return rate;
 }
@@ -121,7 +121,7 @@ bool FaderEffect::setCrossFaderCurve(float a, float b, float c, float d) {
   curveC = c;
   curveD = d;
   curveSet = true;
-  for (CrossFadeRamp& u : crossUnits) u.setCurve(a, b, c, d);
+  crossUnits.apply([&](CrossFadeRamp& u) { u.setCurve(a, b, c, d); });
   return true;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "fade/cross_fade_ramp.h"
 #include "fade/fade_ramp.h"
 
@@ -41,7 +42,7 @@ class FaderEffect : public EffectBase {
   FadeRamp& fader(uint32_t index, uint32_t channel) { return faderUnits[2 * index + channel]; }
 
   FadeRamp faderUnits[4];  // fader 0 L, fader 0 R, fader 1 L, fader 1 R
-  CrossFadeRamp crossUnits[2];
+  ChannelPair<CrossFadeRamp> crossUnits;
   float initialPosition = 0.0f;
   float initialLevel0 = 0.0f;
   float initialLevel1 = 0.0f;

@@ -1,6 +1,7 @@
 #include "pitchtime/chorus_channel.h"
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 
 #include "core/fastmem_heap.h"
@@ -9,7 +10,7 @@
 namespace dspfx {
 namespace {
 
-constexpr double kTwoPi = 6.283185307179586;
+constexpr double kTwoPi = 2.0 * std::numbers::pi;
 
 // Truncation toward zero that stays defined for NaN and values beyond the
 // 32-bit range (they give 0 or the nearest end): a nonsense speed or depth

@@ -20,10 +20,8 @@ bool ChorusEffect::init(uint32_t frames, uint32_t channelCount, uint32_t sampleR
 }
 
 bool ChorusEffect::buildChannels() {
-  for (ChorusChannel& c : channels) {
-    if (!c.build(inRate, voices, delaytime, depth, speed, mix, orgMix)) return false;
-  }
-  return true;
+  return channels.allOf(
+      [&](ChorusChannel& c) { return c.build(inRate, voices, delaytime, depth, speed, mix, orgMix); });
 }
 
 uint32_t ChorusEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t sampleRate) {
@@ -44,36 +42,38 @@ uint32_t ChorusEffect::processChannel(uint32_t channel, const float* in, float* 
 
 uint32_t ChorusEffect::process(const float* inL, const float* inR, float* outL, float* outR,
                                uint32_t frames) {
-  channels[0].process(inL, outL, frames);
-  if (stereo()) channels[1].process(inR, outR, frames);
+  channels.run(stereo(), [&](ChorusChannel& c, uint32_t ch) {
+    ch == 0 ? c.process(inL, outL, frames) : c.process(inR, outR, frames);
+    return 0;
+  });
   return frames;
 }
 
 void ChorusEffect::setOrgMix(float value) {
   orgMix = value;
-  for (ChorusChannel& c : channels) c.dryLevel = static_cast<float>(0.01 * value);
+  channels.apply([&](ChorusChannel& c) { c.dryLevel = static_cast<float>(0.01 * value); });
 }
 
 bool ChorusEffect::setMix(int32_t voice, float value) {
   if (voice < 0 || static_cast<uint32_t>(voice) >= voices) return false;
   mix = value;
-  for (ChorusChannel& c : channels) c.setVoiceMix(static_cast<uint32_t>(voice), value);
+  channels.apply([&](ChorusChannel& c) { c.setVoiceMix(static_cast<uint32_t>(voice), value); });
   return true;
 }
 
 void ChorusEffect::setSpeed(float value) {
   speed = value;
-  for (ChorusChannel& c : channels) c.setSpeed(value);
+  channels.apply([&](ChorusChannel& c) { c.setSpeed(value); });
 }
 
 void ChorusEffect::setDepth(float value) {
   depth = value;
-  for (ChorusChannel& c : channels) c.setDepth(value);
+  channels.apply([&](ChorusChannel& c) { c.setDepth(value); });
 }
 
 void ChorusEffect::setDelaytime(float value) {
   delaytime = value;
-  for (ChorusChannel& c : channels) c.setDelaytime(value);
+  channels.apply([&](ChorusChannel& c) { c.setDelaytime(value); });
 }
 
 }  // namespace dspfx

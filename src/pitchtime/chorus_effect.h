@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "pitchtime/chorus_channel.h"
 
 namespace dspfx {
@@ -33,7 +34,7 @@ class ChorusEffect : public EffectBase {
   void setDepth(float value);
   void setDelaytime(float value);
 
-  ChorusChannel channels[2];
+  ChannelPair<ChorusChannel> channels;
   uint32_t voices = 0;
   float delaytime = 0.0f;
   float depth = 0.0f;

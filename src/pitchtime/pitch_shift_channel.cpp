@@ -1,8 +1,6 @@
 #include "pitchtime/pitch_shift_channel.h"
 
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 #include "core/simd_kernels.h"
 #include "dsp/rate_converter.h"
@@ -12,37 +10,6 @@
 #endif
 
 namespace dspfx {
-namespace {
-
-// Holds a channel's busy flag for one scope.
-class BusyScope {
- public:
-  BusyScope(ChannelBusyFlag& flag, bool sleeping) : flag_(flag) {
-    if (sleeping) {
-      flag_.claimSleeping();
-    } else {
-      flag_.claimSpinning();
-    }
-  }
-  ~BusyScope() { flag_.clear(); }
-  BusyScope(const BusyScope&) = delete;
-  BusyScope& operator=(const BusyScope&) = delete;
-
- private:
-  ChannelBusyFlag& flag_;
-};
-
-}  // namespace
-
-void ChannelBusyFlag::claimSleeping() {
-  while (flag_.exchange(true, std::memory_order_acquire)) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-}
-
-void ChannelBusyFlag::claimSpinning() {
-  while (flag_.exchange(true, std::memory_order_acquire)) std::this_thread::yield();
-}
 
 void PitchShiftChannel::applyPitch(float pitch) {
   // NaN has no meaningful ratio; it is taken as no shift.
@@ -66,7 +33,6 @@ bool PitchShiftChannel::build(uint32_t sampleRate, float pitch, float outLevelDb
     allocated = false;
     return false;
   }
-  BusyScope scope(busy, true);
   this->sampleRate = rate;
   grainLength = n;
   interpolation = interpolationMode;
@@ -96,15 +62,9 @@ bool PitchShiftChannel::build(uint32_t sampleRate, float pitch, float outLevelDb
   return true;
 }
 
-void PitchShiftChannel::setPitch(float pitch) {
-  BusyScope scope(busy, true);
-  applyPitch(pitch);
-}
+void PitchShiftChannel::setPitch(float pitch) { applyPitch(pitch); }
 
-void PitchShiftChannel::setOutLevel(float outLevelDb) {
-  BusyScope scope(busy, true);
-  setOutputLevel(outLevelDb);
-}
+void PitchShiftChannel::setOutLevel(float outLevelDb) { setOutputLevel(outLevelDb); }
 
 namespace {
 
@@ -331,7 +291,6 @@ void PitchShiftChannel::runGrains(const float* in, float* out, uint32_t n) {
 }
 
 void PitchShiftChannel::processPiece(const float* in, float* out, uint32_t n) {
-  BusyScope scope(busy, false);
   // The filter follows the pending pitch, one piece ahead of the grains.
   if (pending.bypass || !antiAlias) {
     runGrains(in, out, n);
@@ -354,10 +313,7 @@ void PitchShiftChannel::processPiece(const float* in, float* out, uint32_t n) {
   }
 }
 
-void PitchShiftChannel::adoptPending() {
-  BusyScope scope(busy, false);
-  active = pending;
-}
+void PitchShiftChannel::adoptPending() { active = pending; }
 
 void PitchShiftChannel::followState(const PitchShiftChannel& other) {
   GrainChannel::followState(other);

@@ -1,6 +1,5 @@
 #pragma once
 #include <array>
-#include <atomic>
 #include <cstdint>
 #include <memory>
 
@@ -18,21 +17,6 @@ struct PitchParams {
   // negative when the pitch goes up so a faster grain never overtakes the
   // input that has arrived.
   int32_t startOffset = 0;
-};
-
-// Keeps a parameter change or rebuild from another thread out of a piece in
-// progress. The processing side holds the flag for one piece at a time;
-// changes wait for it in 1 ms sleeps and hold it while they write.
-class ChannelBusyFlag {
- public:
-  void claimSleeping();
-  // The audio side only ever waits for a change of a few microseconds.
-  void claimSpinning();
-  void clear() { flag_.store(false, std::memory_order_release); }
-  bool isSet() const { return flag_.load(std::memory_order_acquire); }
-
- private:
-  std::atomic<bool> flag_{false};
 };
 
 // Granular pitch shifter for one channel: grains of N output frames replay
@@ -75,7 +59,6 @@ class PitchShiftChannel : public GrainChannel<PitchGrainSlot, PitchParams> {
   // 0: linear; anything else: four-point cubic.
   uint32_t interpolation = 0;
   bool antiAlias = false;
-  ChannelBusyFlag busy;
   // The filtered input of one piece when the pitch goes up.
   std::array<float, kMaxPieceFrames> scratch{};
 

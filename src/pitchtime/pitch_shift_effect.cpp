@@ -5,11 +5,9 @@
 namespace dspfx {
 
 bool PitchShiftEffect::buildChannels(uint32_t rate) {
-  const bool left =
-      channels[0].build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
-  const bool right =
-      channels[1].build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
-  return left && right;
+  return channels.applyBoth([&](PitchShiftChannel& c) {
+    return c.build(rate, pitch, outputLevel, grainTime, hopTime, interpolation, antiAlias);
+  });
 }
 
 bool PitchShiftEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_t sampleRate,
@@ -26,16 +24,16 @@ bool PitchShiftEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint
   return buildChannels(sampleRate);
 }
 
-void PitchShiftEffect::setPitch(float newPitch) {
-  channels[0].setPitch(newPitch);
-  channels[1].setPitch(newPitch);
-  pitch = newPitch;
-}
-
-void PitchShiftEffect::setOutLevel(float outLevelDb) {
-  channels[0].setOutLevel(outLevelDb);
-  channels[1].setOutLevel(outLevelDb);
-  outputLevel = outLevelDb;
+void PitchShiftEffect::takeChanges() {
+  float value = 0.0f;
+  if (pitchBox_.take(value)) {
+    channels.apply([&](PitchShiftChannel& c) { c.setPitch(value); });
+    pitch = value;
+  }
+  if (levelBox_.take(value)) {
+    channels.apply([&](PitchShiftChannel& c) { c.setOutLevel(value); });
+    outputLevel = value;
+  }
 }
 
 bool PitchShiftEffect::prepareAligned() {
@@ -85,6 +83,7 @@ void PitchShiftEffect::processAligned(const float* inLeft, const float* inRight,
 }
 
 uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
+  takeChanges();
   const bool wasStereo = stereo();
   if (!setupBuffers(frames, channelCount)) return 0;
   inRate = rate;
@@ -110,6 +109,8 @@ uint32_t PitchShiftEffect::setup(uint32_t frames, uint32_t channelCount, uint32_
 uint32_t PitchShiftEffect::processChannel(uint32_t channel, const float* in, float* out,
                                           uint32_t frames) {
   if (channel > 1) return 0;
+  // The right channel runs the block the left one ran, under its changes.
+  if (channel == 0) takeChanges();
   if (mode == 1) {
     // Aligned grains splice both channels at one point, so a stereo stream
     // only runs through process.
@@ -125,12 +126,14 @@ uint32_t PitchShiftEffect::process(const float* inLeft, const float* inRight, fl
   // A chain whose stretcher was sped up can hand over more frames than this
   // effect was set up for; its own buffers would overflow.
   if (frames > capacityFrames()) return 0;
+  takeChanges();
   if (mode == 1) {
     processAligned(inLeft, inRight, outLeft, outRight, frames);
     return frames;
   }
-  channels[0].process(inLeft, outLeft, frames);
-  if (stereo()) channels[1].process(inRight, outRight, frames);
+  channels.run(stereo(), [&](PitchShiftChannel& c, uint32_t ch) {
+    return ch == 0 ? c.process(inLeft, outLeft, frames) : c.process(inRight, outRight, frames);
+  });
   return frames;
 }
 
@@ -138,6 +141,7 @@ uint32_t PitchShiftEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcm
                                               uint32_t bytes) {
   if (mode == 0) return EffectBase::processInterleaved(pcmIn, pcmOut, bytes);
   const uint32_t frames = framesIn(bytes);
+  takeChanges();
   pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
   processAligned(inL(), inR(), outL(), outR(), frames);
   floatToPcm16(outL(), stereo() ? outR() : nullptr, frames, pcmOut, inChannels);

@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
+#include "core/param_mailbox.h"
 #include "pitchtime/aligned_pitch.h"
 #include "pitchtime/pitch_shift_channel.h"
 
@@ -18,10 +20,12 @@ class PitchShiftEffect : public EffectBase {
             float outLevelDb, float grainTime, float hopTime, uint32_t interpolationMode,
             bool antiAliasOn);
 
-  // Safe to call from another thread while a block is processed: each
-  // channel takes the change between two pieces.
-  void setPitch(float newPitch);
-  void setOutLevel(float outLevelDb);
+  // Safe to call from another thread while a block is processed: the
+  // change waits in a mailbox and both channels (or the aligned engine)
+  // take it at the start of the next block, so they always shift by the
+  // same pitch.
+  void setPitch(float newPitch) { pitchBox_.post(newPitch); }
+  void setOutLevel(float outLevelDb) { levelBox_.post(outLevelDb); }
   // 0: the granular shifter; 1: aligned grains. Takes effect from the next
   // block; the new mode starts from silence. False for other values or
   // when memory cannot be had (the mode then stays).
@@ -36,8 +40,12 @@ class PitchShiftEffect : public EffectBase {
   uint32_t process(const float* inL, const float* inR, float* outL, float* outR,
                    uint32_t frames) override;
   uint32_t processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
+  // Hands posted changes to both channels, which the aligned engine reads
+  // its ratio and gain from too; the processing side calls it before a
+  // block (and before anything that reads the parameters).
+  void takeChanges();
 
-  PitchShiftChannel channels[2];
+  ChannelPair<PitchShiftChannel> channels;
   float pitch = 0.0f;
   float outputLevel = 0.0f;
   float grainTime = 0.0f;
@@ -53,6 +61,9 @@ class PitchShiftEffect : public EffectBase {
   bool prepareAligned();
   void processAligned(const float* inL, const float* inR, float* outL, float* outR,
                       uint32_t frames);
+
+  ParamMailbox<float> pitchBox_;
+  ParamMailbox<float> levelBox_;
 };
 
 }  // namespace dspfx

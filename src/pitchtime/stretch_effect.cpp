@@ -7,8 +7,12 @@
 namespace dspfx {
 
 bool StretchEffect::buildChannels(uint32_t frames, uint32_t rate, uint32_t& outputCapacity) {
-  outputCapacity = channels[0].build(frames, rate, scale, outputLevel, grainTime, hopTime);
-  channels[1].build(frames, rate, scale, outputLevel, grainTime, hopTime);
+  // Both units report the same capacity; the left one's is kept.
+  channels.run(true, [&](StretchChannel& c, uint32_t ch) {
+    const uint32_t capacity = c.build(frames, rate, scale, outputLevel, grainTime, hopTime);
+    if (ch == 0) outputCapacity = capacity;
+    return capacity;
+  });
   return channels[0].allocated && channels[1].allocated;
 }
 
@@ -29,6 +33,7 @@ bool StretchEffect::reserveOutput(uint32_t frames) {
 }
 
 uint32_t StretchEffect::getDstSize(uint32_t size) {
+  takeChanges();
   if (mode == 0) return channels[0].dstSize(size);
   // An aligned block's count is the floor of a running product, which can
   // exceed the truncated product of the block alone by one frame.
@@ -100,19 +105,20 @@ bool StretchEffect::init(uint32_t capacityFrames, uint32_t channelCount, uint32_
   return growOutput(outputCapacity);
 }
 
-void StretchEffect::setScale(float newScale) {
-  channels[0].setScale(newScale);
-  channels[1].setScale(newScale);
-  scale = newScale;
-}
-
-void StretchEffect::setOutLevel(float outLevelDb) {
-  channels[0].setOutputLevel(outLevelDb);
-  channels[1].setOutputLevel(outLevelDb);
-  outputLevel = outLevelDb;
+void StretchEffect::takeChanges() {
+  float value = 0.0f;
+  if (scaleBox_.take(value)) {
+    channels.apply([&](StretchChannel& c) { c.setScale(value); });
+    scale = value;
+  }
+  if (levelBox_.take(value)) {
+    channels.apply([&](StretchChannel& c) { c.setOutputLevel(value); });
+    outputLevel = value;
+  }
 }
 
 uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t rate) {
+  takeChanges();
   const bool wasStereo = stereo();
   if (!setupBuffers(frames, channelCount)) return 0;
   inRate = rate;
@@ -151,6 +157,8 @@ uint32_t StretchEffect::setup(uint32_t frames, uint32_t channelCount, uint32_t r
 uint32_t StretchEffect::processChannel(uint32_t channel, const float* in, float* out,
                                        uint32_t frames) {
   if (channel > 1) return 0;
+  // The right channel runs the block the left one ran, under its changes.
+  if (channel == 0) takeChanges();
   if (mode == 1) {
     // Aligned grains splice both channels at one point, so a stereo stream
     // only runs through process.
@@ -166,6 +174,7 @@ uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float
   // whose earlier stretcher was sped up stops instead of passing ever
   // larger blocks on to effects set up for less.
   if (frames > capacityFrames()) return 0;
+  takeChanges();
   // A chain hands this effect its own outputs; they may have to grow first,
   // and then the caller's pointers must follow them.
   const float* oldL = outL();
@@ -174,22 +183,24 @@ uint32_t StretchEffect::process(const float* inLeft, const float* inRight, float
   if (outLeft == oldL) outLeft = outL();
   if (outRight == oldR) outRight = outR();
   if (mode == 1) return processAligned(inLeft, inRight, outLeft, outRight, frames);
-  const uint32_t produced = channels[0].process(inLeft, outLeft, frames);
-  if (stereo()) channels[1].process(inRight, outRight, frames);
-  return produced;
+  return channels.run(stereo(), [&](StretchChannel& c, uint32_t ch) {
+    return ch == 0 ? c.process(inLeft, outLeft, frames) : c.process(inRight, outRight, frames);
+  });
 }
 
 uint32_t StretchEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) {
   const uint32_t frames = framesIn(bytes);
   if (frames == 0) return 0;
+  takeChanges();
   if (!reserveOutput(frames)) return 0;
   pcm16ToFloat(pcmIn, bytes, inL(), stereo() ? inR() : nullptr, inChannels);
   uint32_t produced = 0;
   if (mode == 1) {
     produced = processAligned(inL(), inR(), outL(), outR(), frames);
   } else {
-    produced = channels[0].process(inL(), outL(), frames);
-    if (stereo()) channels[1].process(inR(), outR(), frames);
+    produced = channels.run(stereo(), [&](StretchChannel& c, uint32_t ch) {
+      return ch == 0 ? c.process(inL(), outL(), frames) : c.process(inR(), outR(), frames);
+    });
   }
   floatToPcm16(outL(), stereo() ? outR() : nullptr, produced, pcmOut, inChannels);
   return produced * (stereo() ? 4u : 2u);

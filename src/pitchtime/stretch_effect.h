@@ -2,6 +2,8 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
+#include "core/param_mailbox.h"
 #include "pitchtime/aligned_stretch.h"
 #include "pitchtime/stretch_channel.h"
 
@@ -19,8 +21,16 @@ class StretchEffect : public EffectBase {
   bool init(uint32_t capacityFrames, uint32_t channels, uint32_t sampleRate, float scale,
             float outLevelDb, float grainTime, float hopTime);
 
-  void setScale(float newScale);
-  void setOutLevel(float outLevelDb);
+  // Safe to call from another thread while a block is processed: the
+  // change waits in a mailbox and both channels (or the aligned engine)
+  // take it at the start of the next block (or the next size query), so
+  // they always run one ratio.
+  void setScale(float newScale) { scaleBox_.post(newScale); }
+  void setOutLevel(float outLevelDb) { levelBox_.post(outLevelDb); }
+  // Hands posted changes to both channels, which the aligned engine reads
+  // its ratio and gain from too; the processing side calls it before a
+  // block (and before anything that reads the parameters).
+  void takeChanges();
   // 0: the granular stretcher; 1: aligned grains. Takes effect from the
   // next block; the new mode starts from silence. False for other values
   // or when memory cannot be had (the mode then stays).
@@ -37,7 +47,7 @@ class StretchEffect : public EffectBase {
                    uint32_t frames) override;
   uint32_t processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
-  StretchChannel channels[2];
+  ChannelPair<StretchChannel> channels;
   float scale = 0.0f;
   float outputLevel = 0.0f;
   float grainTime = 0.0f;
@@ -58,6 +68,9 @@ class StretchEffect : public EffectBase {
                           uint32_t frames);
   // The ratio the aligned engine runs a piece at: 1 for a scale of 0.
   static double alignedRatio(const StretchParams& p) { return p.bypass ? 1.0 : p.ratio; }
+
+  ParamMailbox<float> scaleBox_;
+  ParamMailbox<float> levelBox_;
 };
 
 }  // namespace dspfx

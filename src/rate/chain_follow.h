@@ -9,8 +9,9 @@ namespace dspfx {
 // holding the effect sets up the effects after it for the new count, as a
 // format change would. The effect itself keeps its input format and state.
 inline void followInChain(EffectBase& e) {
-  const void* owner = handleRegistry().owner(&e);
-  if (!owner || !handleRegistry().contains(owner, HandleKind::kChain)) return;
+  HandleRegistry& registry = handleRegistry();
+  const void* owner = registry.owner(registry.handleOf(&e, HandleKind::kEffect));
+  if (!owner || !registry.handleOf(owner, HandleKind::kChain)) return;
   auto* chain = static_cast<DspChain*>(const_cast<void*>(owner));
   chain->adjust(chain->frames, chain->channels, chain->rate);
 }

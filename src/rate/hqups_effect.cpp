@@ -52,19 +52,18 @@ bool HqupsEffect::fail() {
 
 bool HqupsEffect::configureConverters(uint32_t frames, uint32_t rate, uint32_t& maxDst) {
   if (rate == 0 || frames > kMaxFrames || quotient(frames, rate, outRate) > kMaxFrames) return false;
-  converters[0].quality = converters[1].quality = quality;
-  maxDst = converters[0].configure(frames, rate, outRate, interpolation, stopbandDb, slopeDbPerOctave,
-                                   antiAlias, kRippleDb);
-  converters[1].configure(frames, rate, outRate, interpolation, stopbandDb, slopeDbPerOctave,
-                          antiAlias, kRippleDb);
+  maxDst = converters.run(true, [&](RateConverter& c, uint32_t) {
+    c.quality = quality;
+    return c.configure(frames, rate, outRate, interpolation, stopbandDb, slopeDbPerOctave, antiAlias,
+                       kRippleDb);
+  });
   return converters[0].allocated && converters[1].allocated;
 }
 
 bool HqupsEffect::configureExciters(uint32_t frames) {
-  for (HarmonicExciter& x : exciters) {
-    if (!x.configure(frames, outRate, harmonics, mix, highpassHz, activeMode, kSplitOrder)) return false;
-  }
-  return true;
+  return exciters.allOf([&](HarmonicExciter& x) {
+    return x.configure(frames, outRate, harmonics, mix, highpassHz, activeMode, kSplitOrder);
+  });
 }
 
 bool HqupsEffect::setupAllBuffers(uint32_t frames, uint32_t channels) {
@@ -173,12 +172,12 @@ uint32_t HqupsEffect::processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, 
 }
 
 void HqupsEffect::setHarmonics(float value) {
-  for (HarmonicExciter& x : exciters) x.setHarmonics(value);
+  exciters.apply([&](HarmonicExciter& x) { x.setHarmonics(value); });
   harmonics = value;
 }
 
 void HqupsEffect::setMix(float value) {
-  for (HarmonicExciter& x : exciters) x.setMix(value);
+  exciters.apply([&](HarmonicExciter& x) { x.setMix(value); });
   mix = value;
 }
 
@@ -199,7 +198,7 @@ bool HqupsEffect::setQuality(int32_t value) {
 
 void HqupsEffect::setActiveMode(int32_t mode) {
   const int32_t m = mode == 1 ? 1 : 0;
-  for (HarmonicExciter& x : exciters) x.setActiveMode(m);
+  exciters.apply([&](HarmonicExciter& x) { x.setActiveMode(m); });
   activeMode = m;
 }
 

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "rate/harmonic_exciter.h"
 #include "dsp/rate_converter.h"
 
@@ -58,8 +59,8 @@ class HqupsEffect : public EffectBase {
   // truncated quotient, so the count is close to but not always exact.
   static uint32_t srcSize(uint32_t frames, uint32_t srcRate, uint32_t dstRate);
 
-  RateConverter converters[2];
-  HarmonicExciter exciters[2];
+  ChannelPair<RateConverter> converters;
+  ChannelPair<HarmonicExciter> exciters;
   float harmonics = 0.0f;
   float mix = 0.0f;
   uint32_t highpassHz = 0;

@@ -38,12 +38,12 @@ bool Resampler::setQuality(int32_t value) {
 }
 
 bool Resampler::configureConverters() {
-  converters[0].quality = converters[1].quality = quality;
-  const uint32_t maxDst = converters[0].configure(capacityFrames(), inRate, outRate, interpolation,
-                                                  stopbandDb, slopeDbPerOctave, antiAlias,
-                                                  kRippleDb);
-  converters[1].configure(capacityFrames(), inRate, outRate, interpolation, stopbandDb,
-                          slopeDbPerOctave, antiAlias, kRippleDb);
+  // Both converters are configured alike; the left one's size rule stands for both.
+  const uint32_t maxDst = converters.run(true, [&](RateConverter& c, uint32_t) {
+    c.quality = quality;
+    return c.configure(capacityFrames(), inRate, outRate, interpolation, stopbandDb, slopeDbPerOctave,
+                       antiAlias, kRippleDb);
+  });
   // The equal-rate copy writes every input frame although the size rule can
   // announce one less, so there the outputs never hold fewer than
   // capacityFrames; otherwise no block gives more than maxDst.

@@ -2,6 +2,7 @@
 #include <cstdint>
 
 #include "core/effect_base.h"
+#include "dsp/channel_pair.h"
 #include "dsp/rate_converter.h"
 
 namespace dspfx {
@@ -39,7 +40,7 @@ class Resampler : public EffectBase {
                    uint32_t frames) override;
   uint32_t processInterleaved(const int16_t* pcmIn, int16_t* pcmOut, uint32_t bytes) override;
 
-  RateConverter converters[2];
+  ChannelPair<RateConverter> converters;
   int32_t interpolation = 0;
   float stopbandDb = 0.0f;
   float slopeDbPerOctave = 0.0f;

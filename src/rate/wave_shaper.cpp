@@ -1,12 +1,13 @@
 #include "rate/wave_shaper.h"
 
 #include <cmath>
+#include <numbers>
 #include <cstring>
 
 namespace dspfx {
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
+constexpr double kPi = std::numbers::pi;
 
 // NaN falls to the low end so a nonsense displacement still yields a curve
 // whose points stay ordered inside the box.

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "core/handle_registry.h"
+#include "core/last_error.h"
 #include "dspfx/dspfx.h"
 #include "wavefile/riff_file.h"
 
@@ -14,6 +15,8 @@ class WavefileIn {
  public:
   using Handle = ::WavefileIn;
   static constexpr HandleKind kHandleKind = HandleKind::kWavefileIn;
+  // What a failed init reports.
+  static constexpr int32_t kInitError = kErrorFile;
   // Every count a read or seek reports must fit a signed 32-bit result.
   static constexpr uint32_t kMaxBytes = 0x7FFFFFFF;
 

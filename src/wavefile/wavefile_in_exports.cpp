@@ -44,7 +44,7 @@ DSPFX_API void* bufSizeExtendWavefileIn(WavefileIn* reader, uint32_t frames) noe
 DSPFX_API void termWavefileIn(WavefileIn* reader) noexcept {
   destroyObject<Reader>(reader, 0, [](Reader& r) {
     r.term();
-    return 0;
+    return 1;
   });
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/handle_registry.h"
+#include "core/last_error.h"
 #include "dspfx/dspfx.h"
 #include "wavefile/riff_file.h"
 
@@ -14,6 +15,8 @@ class WavefileOut {
  public:
   using Handle = ::WavefileOut;
   static constexpr HandleKind kHandleKind = HandleKind::kWavefileOut;
+  // What a failed init reports.
+  static constexpr int32_t kInitError = kErrorFile;
   // The "data" size announced until closing.
   static constexpr uint32_t kPlaceholderDataBytes = 307200;
   // Largest data chunk whose pad byte and enclosing RIFF size still fit

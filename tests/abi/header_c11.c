@@ -6,6 +6,7 @@
 int main(void) {
   void* p = fastmemAlloc(64);
   int ok = p != NULL && ((uintptr_t)p % 16u) == 0 && fastmemFree(p) == 1 && dspPcmDecode() == 0 &&
+           dspGetVersion() != 0 && dspErrorString(DSP_ERROR_NO_MEMORY) != NULL &&
            setResamplerQuality(NULL, 2) == 0 && setHqupsQuality(NULL, 2) == 0;
   /* The mode extensions link from C and refuse a null handle. */
   ok = ok && setStretchMode(NULL, 1) == 0 && setPitchShiftMode(NULL, 1) == 0 &&

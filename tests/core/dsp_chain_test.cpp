@@ -24,7 +24,7 @@ DspEffect* make(uint32_t frames, uint32_t channels, uint32_t rate, float factor 
 
 template <class T = ScaleEffect>
 int setups(DspEffect* h) {
-  return reinterpret_cast<T*>(h)->setups;
+  return dspfx::effectOf<T>(h)->setups;
 }
 
 TEST(DspChain, EmptyChainCopiesAndReportsItsOwnFormat) {
@@ -38,6 +38,8 @@ TEST(DspChain, EmptyChainCopiesAndReportsItsOwnFormat) {
   const std::vector<float> fin = {0.1f, 0.2f, 0.3f, 0.4f};
   std::vector<float> fout(4, 0.0f);
   EXPECT_EQ(dspSendFloat(c, fin.data(), fout.data(), 2), 2u);
+  // A count whose byte size wraps 32 bits is refused, not copied short.
+  EXPECT_EQ(dspSendFloat(c, fin.data(), fout.data(), 0x20000000u), 0u);
   EXPECT_EQ(fout, fin);
   EXPECT_TRUE(dspGetDstRate(c) == 44100u && dspGetDstChannels(c) == 2u && dspGetDstSize(c, 1234) == 1234u);
   EXPECT_EQ(dspGetHandle(c, 0), nullptr);
@@ -85,7 +87,7 @@ TEST(DspChain, PropagatesFormatsAndSetsUpOnlyOnChange) {
   EXPECT_EQ(setups<DecimateEffect>(dec), decSetups);
   dspAdjust(c, 100, 2, 48000);
   EXPECT_TRUE(setups<DecimateEffect>(dec) == decSetups + 1 && setups(eq) == eqSetups + 1);
-  auto& second = *reinterpret_cast<ScaleEffect*>(eq);
+  auto& second = *dspfx::effectOf<ScaleEffect>(eq);
   EXPECT_EQ(second.inRate, 24000u);
   EXPECT_EQ(dspGetDstRate(c), 24000u);
   dspAdjust(c, 400, 2, 48000);

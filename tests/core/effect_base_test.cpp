@@ -3,6 +3,10 @@
 #include "common/test_support.h"
 
 #include <new>
+#include <functional>
+#include <set>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include "core/exports/export_call.h"
@@ -87,6 +91,76 @@ TEST(ExportShape, OversizedBlocksMissingBuffersAndFailedInitsAreRefused) {
               throw std::bad_alloc();
             }),
             nullptr);
+}
+
+TEST(ExportShape, DestroyedHandlesStayRefusedAcrossManyLives) {
+  // The allocator gives a freed object's memory to the next one of its size
+  // at once: a handle that were the address would come back to life. Some
+  // objects live on while others come and go, so slots are shared out too.
+  std::set<const void*> issued;
+  std::vector<DspEffect*> dead, alive;
+  std::vector<DspChain*> deadChains;
+  for (int i = 0; i < 3000; ++i) {
+    DspEffect* h = makeWithBuffers(8, 1);
+    DspChain* c = dspCreate(8, 1, 8000);
+    ASSERT_TRUE(h && c);
+    ASSERT_TRUE(issued.insert(h).second && issued.insert(c).second) << "a handle came back after " << i << " lives";
+    if (i % 100 == 0) {
+      alive.push_back(h);
+    } else {
+      EXPECT_EQ(destroyEffect<DoublerEffect>(h), 1u);
+      dead.push_back(h);
+    }
+    dspDestroy(c);
+    deadChains.push_back(c);
+  }
+  auto live = [](DspEffect* h) { return withEffect<DoublerEffect>(h, 0u, [](DoublerEffect&) { return 1u; }); };
+  for (DspEffect* h : dead) ASSERT_EQ(live(h) + destroyEffect<DoublerEffect>(h), 0u);
+  for (DspChain* c : deadChains) ASSERT_EQ(dspGetDstRate(c), 0u);
+  for (DspEffect* h : alive) EXPECT_EQ(live(h) + destroyEffect<DoublerEffect>(h), 2u);
+}
+
+TEST(ExportShape, LastErrorSaysWhyACallFailed) {
+  DspEffect* filter = initIirFilter(64, 2, 44100, 4, 1000.0f, 0);
+  DspEffect* gone = initIirFilter(64, 2, 44100, 4, 1000.0f, 0);
+  DspChain* chain = dspCreate(64, 2, 44100);
+  DspEffect* owned = initIirFilter(64, 2, 44100, 4, 1000.0f, 0);
+  ASSERT_TRUE(filter && gone && chain && owned);
+  ASSERT_EQ(termIirFilter(gone), 1u);
+  ASSERT_EQ(dspAdd(chain, owned, 0), 1u);
+  int16_t pcm[8] = {};
+  const struct {
+    const char* call;
+    std::function<bool()> failed;
+    int32_t code;
+  } cases[] = {
+      {"good block", [&] { return doIirFilter(filter, pcm, pcm, 16) != 1; }, DSP_ERROR_NONE},
+      {"destroyed handle", [&] { return doIirFilter(gone, pcm, pcm, 16) == 0; }, DSP_ERROR_BAD_HANDLE},
+      {"chain as effect", [&] { return doIirFilter(reinterpret_cast<DspEffect*>(chain), pcm, pcm, 16) == 0; },
+       DSP_ERROR_WRONG_FAMILY},
+      {"block above capacity", [&] { return doIirFilter(filter, pcm, pcm, 65 * 4) == 0; }, DSP_ERROR_BAD_ARGUMENT},
+      {"null buffer", [&] { return doIirFilter(filter, nullptr, pcm, 16) == 0; }, DSP_ERROR_BAD_ARGUMENT},
+      {"term of a chain's effect", [&] { return termIirFilter(owned) == 0; }, DSP_ERROR_CHAIN_OWNED},
+      {"second owner", [&] { return dspAdd(chain, owned, 0) == 1; }, DSP_ERROR_CHAIN_OWNED},
+      {"missing file", [&] { return initWavefileIn("/nonexistent/dspfx.wav", 64) == nullptr; }, DSP_ERROR_FILE},
+      {"zero source rate", [] { return initResampler(64, 2, 2, 0, 48000, 0, 100, 20, 1) == nullptr; },
+       DSP_ERROR_BAD_ARGUMENT},
+      {"bad_alloc inside",
+       [] { return createEffect<DoublerEffect>([](DoublerEffect&) -> bool { throw std::bad_alloc(); }) == nullptr; },
+       DSP_ERROR_NO_MEMORY},
+  };
+  for (const auto& c : cases) {
+    EXPECT_TRUE(c.failed() == (c.code != DSP_ERROR_NONE)) << c.call;
+    EXPECT_EQ(dspGetLastError(), c.code) << c.call << ": " << dspErrorString(dspGetLastError());
+  }
+  // Another thread's failures are its own.
+  std::thread([] { doIirFilter(nullptr, nullptr, nullptr, 0); }).join();
+  EXPECT_EQ(dspGetLastError(), DSP_ERROR_NO_MEMORY);
+  std::set<std::string> sentences;
+  for (int32_t code = DSP_ERROR_NONE; code <= DSP_ERROR_INTERNAL + 1; ++code) sentences.insert(dspErrorString(code));
+  EXPECT_EQ(sentences.size(), 9u) << "one sentence per code, and one for unknown codes";
+  EXPECT_EQ(termIirFilter(filter), 1u);
+  dspDestroy(chain);
 }
 
 }  // namespace

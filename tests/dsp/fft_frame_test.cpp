@@ -49,4 +49,19 @@ TEST(SpectrumFrame, SmallerSizeKeepsArraysAndTables) {
   EXPECT_EQ(big.bitReverseWork[0], 0);
 }
 
+TEST(SpectrumFrame, ShorterHistoryKeepsTheNewestSamples) {
+  // After the history shrinks, the frame must see what a frame set up with
+  // the short history and fed the same input sees: the newest samples.
+  std::vector<float> input(36);
+  for (size_t i = 0; i < input.size(); ++i) input[i] = static_cast<float>(std::sin(0.7 * i) + 0.01 * i);
+  SpectrumFrame shrunk, fresh;
+  ASSERT_TRUE(shrunk.setup(4, 32, 16, 120.0f) && fresh.setup(4, 16, 16, 120.0f));
+  for (size_t at = 0; at < 32; at += 4) shrunk.analyse(input.data() + at);
+  for (size_t at = 16; at < 32; at += 4) fresh.analyse(input.data() + at);
+  ASSERT_TRUE(shrunk.setup(4, 16, 16, 120.0f));
+  shrunk.analyse(input.data() + 32);
+  fresh.analyse(input.data() + 32);
+  for (uint32_t i = 0; i < 16; ++i) EXPECT_EQ(shrunk.work[i], fresh.work[i]) << "bin part " << i;
+}
+
 }  // namespace

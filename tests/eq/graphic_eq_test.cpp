@@ -4,6 +4,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/exports/export_call.h"
 #include "dspfx/dspfx.h"
 #include "eq/graphic_eq_effect.h"
 #include "eq_test_util.h"
@@ -13,7 +14,7 @@ namespace {
 using namespace dspfx;
 using namespace dspfx::test;
 
-GraphicEqEffect& object(DspEffect* h) { return *reinterpret_cast<GraphicEqEffect*>(h); }
+GraphicEqEffect& object(DspEffect* h) { return *dspfx::effectOf<GraphicEqEffect>(h); }
 
 // Output level minus input level in dB of a sine at hz through the effect.
 double measuredGainDb(DspEffect* h, double hz, double rate, uint32_t frames = 16384) {

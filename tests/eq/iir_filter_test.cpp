@@ -9,12 +9,13 @@
 
 #include "common/test_support.h"
 #include "core/sample_convert.h"
+#include "core/exports/export_call.h"
 #include "dspfx/dspfx.h"
 
 namespace dspfx {
 namespace {
 
-IirFilterEffect& object(DspEffect* h) { return *reinterpret_cast<IirFilterEffect*>(h); }
+IirFilterEffect& object(DspEffect* h) { return *dspfx::effectOf<IirFilterEffect>(h); }
 
 // What doIirFilter must produce: each channel through its own cascade.
 std::vector<int16_t> reference(const std::vector<int16_t>& pcm, uint32_t channels, float rate,

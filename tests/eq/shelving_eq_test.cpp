@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "core/exports/export_call.h"
 #include "dspfx/dspfx.h"
 #include "eq/shelving_eq_effect.h"
 #include "eq_test_util.h"
@@ -14,7 +15,7 @@ namespace {
 using namespace dspfx;
 using namespace dspfx::test;
 
-ShelvingEqEffect& object(DspEffect* h) { return *reinterpret_cast<ShelvingEqEffect*>(h); }
+ShelvingEqEffect& object(DspEffect* h) { return *dspfx::effectOf<ShelvingEqEffect>(h); }
 
 // Flat bands leave the window's middle tap: a delay of 2N - 1 frames and
 // a scale just under one.

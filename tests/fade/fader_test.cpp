@@ -8,6 +8,7 @@
 #include "common/test_support.h"
 #include "core/lookup_tables.h"
 #include "core/sample_convert.h"
+#include "core/exports/export_call.h"
 #include "dspfx/dspfx.h"
 #include "fade/cross_fade_ramp.h"
 #include "fade/fade_ramp.h"
@@ -204,7 +205,7 @@ TEST(FaderApi, ASetupRestartsTheTimelineAndKeepsTheCurve) {
   DspChain* chain = dspCreate(1024, 2, kRate);
   ASSERT_EQ(dspAdd(chain, h, 0), 1u);
   dspAdjust(chain, 2048, 2, 48000);
-  auto* e = reinterpret_cast<FaderEffect*>(h);
+  auto* e = dspfx::effectOf<FaderEffect>(h);
   EXPECT_EQ(e->capacityFrames(), 2048u);
   for (FadeRamp& u : e->faderUnits) {
     EXPECT_TRUE(u.head == nullptr && u.position == 0u);
@@ -258,7 +259,7 @@ TEST(FaderApi, MisuseIsRefused) {
   DspEffect* z = initFader(64, 1, 0, 0.0f, -6.0f, 0.0f);
   ASSERT_NE(z, nullptr);
   EXPECT_EQ(setFaderAction(z, 0, 0.0f, 1e9f, -20.0f), 1u);
-  EXPECT_EQ(reinterpret_cast<FaderEffect*>(z)->fader(0, 0).head, nullptr);
+  EXPECT_EQ(dspfx::effectOf<FaderEffect>(z)->fader(0, 0).head, nullptr);
   EXPECT_EQ(doFade(z, 0, in.data(), out.get(), 128), 1u);
   EXPECT_EQ(out.get()[0], scaled(1000, dbToGain(-6.0f)));
   EXPECT_EQ(termFader(z), 1u);

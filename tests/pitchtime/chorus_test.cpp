@@ -50,7 +50,7 @@ TEST(ChorusApi, StillOscillatorMixesTheDrySignalWithAFixedDelay) {
           << c.voices << " voices, sample " << i << " of " << c.channels << " channels";
     }
     if (c.speed == 0) {
-      EXPECT_EQ(reinterpret_cast<ChorusEffect*>(h.h)->channels[0].time, 0.0f);  // no period to run
+      EXPECT_EQ(dspfx::effectOf<ChorusEffect>(h.h)->channels[0].time, 0.0f);  // no period to run
     }
   }
 }

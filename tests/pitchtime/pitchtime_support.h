@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/test_support.h"
+#include "core/exports/export_call.h"
 #include "dspfx/dspfx.h"
 #include "pitchtime/pitch_shift_effect.h"
 #include "pitchtime/stretch_effect.h"
@@ -85,8 +86,8 @@ struct Granular {
     }
     return all;
   }
-  PitchShiftEffect& shift() const { return *reinterpret_cast<PitchShiftEffect*>(h); }
-  StretchEffect& stretch() const { return *reinterpret_cast<StretchEffect*>(h); }
+  PitchShiftEffect& shift() const { return *dspfx::effectOf<PitchShiftEffect>(h); }
+  StretchEffect& stretch() const { return *dspfx::effectOf<StretchEffect>(h); }
   // A channel's hop counter and first slot phase.
   std::pair<uint32_t, int32_t> timing(uint32_t channel) const {
     if (f.stretch) return {stretch().channels[channel].hopCounter, stretch().channels[channel].slots[0].phase};

@@ -29,7 +29,7 @@ DspEffect* bySrc(uint32_t frames, uint32_t channels, uint32_t outChannels, uint3
                             mode, 1);
 }
 
-HqupsEffect& object(DspEffect* h) { return *reinterpret_cast<HqupsEffect*>(h); }
+HqupsEffect& object(DspEffect* h) { return *dspfx::effectOf<HqupsEffect>(h); }
 
 // Interleaved PCM: two different sums of tones below 16 kHz.
 std::vector<int16_t> bandLimitedPcm(uint32_t frames, uint32_t channels, double rate) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/test_support.h"
+#include "core/exports/export_call.h"
 #include "dspfx/dspfx.h"
 
 namespace dspfx {
@@ -15,7 +16,7 @@ namespace {
 
 constexpr float kNan = std::numeric_limits<float>::quiet_NaN();
 
-Resampler& object(DspEffect* h) { return *reinterpret_cast<Resampler*>(h); }
+Resampler& object(DspEffect* h) { return *dspfx::effectOf<Resampler>(h); }
 
 DspEffect* make(uint32_t frames, uint32_t channels, uint32_t outChannels, uint32_t src, uint32_t dst,
                 int32_t mode = 0, float stop = 60.0f, float slope = 60.0f, uint8_t antiAlias = 1) {

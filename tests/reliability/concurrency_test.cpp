@@ -357,4 +357,66 @@ TEST(Concurrency, SwitchesFlippedMidRunLeaveEveryOutputFinite) {
   }
 }
 
+// A control thread changes the pitch or the stretch scale (and the level) as
+// fast as it can while the audio thread runs blocks whose two channels are
+// the same: a change that reached one channel a block before the other would
+// show as a difference between them.
+TEST(Concurrency, ParameterChangesReachBothChannelsInTheSameBlock) {
+  constexpr uint32_t frames = 2048;
+  std::vector<int16_t> in(frames * 2);
+  fillBlock(in.data(), frames, 3, 0);
+  for (uint32_t i = 0; i < frames; ++i) in[2 * i + 1] = in[2 * i];
+  struct Case {
+    const char* name;
+    DspEffect* h;
+    uint32_t (*set)(DspEffect*, float);
+    uint32_t (*level)(DspEffect*, float);
+    float low, high;
+    uint32_t (*term)(DspEffect*);
+    uint32_t (*setMode)(DspEffect*, uint32_t);
+    uint32_t mode;
+  };
+  // Both grain engines: the aligned one takes its changes by another path.
+  const Case cases[] = {
+      {"pitch", initPitchShift(frames, 2, kRate, 300, -1, 0.03f, 0.01f, 1, 1), setPitchShiftPitch,
+       setPitchShiftOutLevel, -1200, 1200, termPitchShift, setPitchShiftMode, 0},
+      {"stretch", initStretch(frames, 2, kRate, 300, -1, 0.03f, 0.01f), setStretchScale, setStretchOutLevel, -1000,
+       1000, termStretch, setStretchMode, 0},
+      {"aligned pitch", initPitchShift(frames, 2, kRate, 300, -1, 0.03f, 0.01f, 1, 1), setPitchShiftPitch,
+       setPitchShiftOutLevel, -1200, 1200, termPitchShift, setPitchShiftMode, 1},
+      {"aligned stretch", initStretch(frames, 2, kRate, 300, -1, 0.03f, 0.01f), setStretchScale,
+       setStretchOutLevel, -1000, 1000, termStretch, setStretchMode, 1},
+  };
+  for (const Case& c : cases) {
+    ASSERT_NE(c.h, nullptr) << c.name;
+    ASSERT_EQ(c.setMode(c.h, c.mode), 1u) << c.name;
+    std::atomic<bool> done{false};
+    std::atomic<uint32_t> sets{0}, failures{0};
+    std::thread control([&] {
+      for (uint32_t k = 0; !done.load(std::memory_order_acquire); ++k) {
+        const float t = static_cast<float>((k * 2654435761u) % 1000) / 999.0f;
+        if (c.set(c.h, c.low + t * (c.high - c.low)) != 1) failures.fetch_add(1);
+        if (k % 3 == 0 && c.level(c.h, -3.0f * t) != 1) failures.fetch_add(1);
+        sets.fetch_add(1, std::memory_order_relaxed);
+      }
+    });
+    // A stretch block of 2048 frames comes out at most twice as long.
+    std::vector<int16_t> out(frames * 4 + 64);
+    uint32_t mismatched = 0;
+    while (sets.load() == 0) std::this_thread::yield();
+    // At least 150 blocks and 2000 changes, whichever takes longer.
+    for (int block = 0; block < 150 || (sets.load() < 2000 && block < 100000); ++block) {
+      const uint32_t bytes = c.set == setStretchScale ? doStretch(c.h, in.data(), out.data(), frames * 4)
+                                                       : 4 * frames * doPitchShift(c.h, in.data(), out.data(), frames * 4);
+      if (bytes == 0) failures.fetch_add(1);
+      for (uint32_t i = 0; i < bytes / 2; i += 2) mismatched += out[i] != out[i + 1];
+    }
+    done.store(true, std::memory_order_release);
+    control.join();
+    EXPECT_EQ(mismatched, 0u) << c.name << ": frames whose channels differ";
+    EXPECT_EQ(failures.load(), 0u) << c.name;
+    EXPECT_EQ(c.term(c.h), 1u);
+  }
+}
+
 }  // namespace

@@ -26,11 +26,13 @@ DSPFX_API DspChain* dspCreate(uint32_t frames, uint32_t channels, uint32_t rate)
 DSPFX_API uint32_t dspAdd(DspChain* chain, DspEffect* effect, uint32_t order) noexcept {
   return withChain(chain, 0u, [&](Chain& c) -> uint32_t {
     dspfx::EffectBase* e = dspfx::liveEffect(effect);
+    if (!e) return dspfx::refuse(c.count, dspfx::handleError(effect));
     // An effect belongs to one owner: the host, or exactly one chain.
-    if (!e || handleRegistry().owner(e)) return c.count;
+    if (handleRegistry().owner(effect)) return dspfx::refuse(c.count, dspfx::kErrorChainOwned);
     const uint32_t before = c.count;
     const uint32_t after = c.add(e, order);
-    if (after != before) handleRegistry().setOwner(e, &c);
+    if (after == before) return dspfx::refuse(c.count, dspfx::kErrorBadArgument);
+    handleRegistry().setOwner(effect, &c);
     return after;
   });
 }
@@ -38,14 +40,14 @@ DSPFX_API uint32_t dspAdd(DspChain* chain, DspEffect* effect, uint32_t order) no
 DSPFX_API void dspClear(DspChain* chain) noexcept {
   withChain(chain, 0, [](Chain& c) {
     c.clear();
-    return 0;
+    return 1;
   });
 }
 
 DSPFX_API void dspAdjust(DspChain* chain, uint32_t frames, uint32_t channels, uint32_t rate) noexcept {
   withChain(chain, 0, [&](Chain& c) {
     c.adjust(frames, channels, rate);
-    return 0;
+    return 1;
   });
 }
 
@@ -85,7 +87,7 @@ DSPFX_API void dspDestroy(DspChain* chain) noexcept {
   // then finds nothing left to free.
   dspfx::destroyObject<Chain>(chain, 0, [](Chain& c) {
     c.clear();
-    return 0;
+    return 1;
   });
 }
 

@@ -2,7 +2,9 @@
 #include "core/fastmem_heap.h"
 #include "core/processor_flags.h"
 #include "core/sample_convert.h"
+#include "core/last_error.h"
 #include "dspfx/dspfx.h"
+#include "dspfx_version.h"
 
 using namespace dspfx;
 
@@ -43,5 +45,14 @@ DSPFX_API uint32_t dspPcmEncode(const float* in, int16_t* out, uint32_t count) n
 }
 
 DSPFX_API uint32_t dspPcmDecode(void) noexcept { return 0; }
+
+DSPFX_API uint32_t dspGetVersion(void) noexcept {
+  return (uint32_t{DSPFX_VERSION_MAJOR} << 16) | (uint32_t{DSPFX_VERSION_MINOR} << 8) |
+         uint32_t{DSPFX_VERSION_PATCH};
+}
+
+DSPFX_API int32_t dspGetLastError(void) noexcept { return lastError(); }
+
+DSPFX_API const char* dspErrorString(int32_t code) noexcept { return errorString(code); }
 
 }  // extern "C"

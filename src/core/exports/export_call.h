@@ -12,18 +12,43 @@
 
 #include "core/effect_base.h"
 #include "core/handle_registry.h"
+#include "core/last_error.h"
 #include "dspfx/dspfx.h"
 
 namespace dspfx {
 
-// f(), or failure when it throws.
+// f(), or failure when it throws. Starts the call's error state afresh.
 template <class R, class F>
 R guarded(R failure, F&& f) noexcept {
   try {
+    clearCallState();
     return f();
+  } catch (const std::bad_alloc&) {
+    setLastError(kErrorNoMemory);
   } catch (...) {
-    return failure;
+    setLastError(kErrorInternal);
   }
+  return failure;
+}
+
+// failure, recording why: code, unless something more precise was already
+// recorded (an allocator that ran dry makes it "no memory").
+template <class R>
+R refuse(R failure, int32_t code) {
+  if (lastError() == kErrorNone) setLastError(allocationFailed() ? kErrorNoMemory : code);
+  return failure;
+}
+
+// A call's result: a failure value without a recorded reason counts as a
+// refused argument.
+template <class R>
+R outcome(R result, R failure) {
+  return result == failure ? refuse(failure, kErrorBadArgument) : result;
+}
+
+// Why a handle found nothing of the kind asked for.
+inline int32_t handleError(const void* h) {
+  return h && handleRegistry().isLive(h) ? kErrorWrongFamily : kErrorBadHandle;
 }
 
 // The live object of T's kind behind h; null for anything the registry does
@@ -43,7 +68,7 @@ template <class T, class R, class F>
 R withObject(typename T::Handle* h, R failure, F&& f) noexcept {
   return guarded(failure, [&]() -> R {
     T* o = liveObject<T>(h);
-    return o ? f(*o) : failure;
+    return o ? outcome<R>(f(*o), failure) : refuse<R>(failure, handleError(h));
   });
 }
 
@@ -54,24 +79,32 @@ R withObject(typename T::Handle* h, R failure, F&& f) noexcept {
 template <class Base, class Make, class Build>
 typename Base::Handle* createObject(Make&& make, Build&& build) noexcept {
   Base* o = nullptr;
+  int32_t code = kErrorNoMemory;
   try {
+    clearCallState();
     auto* made = make();
     o = made;
-    if (!o || !build(*made)) {
+    code = Base::kInitError;
+    if (!o) return refuse<typename Base::Handle*>(nullptr, kErrorNoMemory);
+    if (!build(*made)) {
       delete o;
-      return nullptr;
+      return refuse<typename Base::Handle*>(nullptr, code);
     }
     const void* handle = handleRegistry().add(o, Base::kHandleKind);
     if (!handle) {
       if constexpr (requires { made->abandon(); }) made->abandon();
       delete o;
-      return nullptr;
+      return refuse<typename Base::Handle*>(nullptr, kErrorNoMemory);
     }
     return static_cast<typename Base::Handle*>(const_cast<void*>(handle));
+  } catch (const std::bad_alloc&) {
+    code = kErrorNoMemory;
   } catch (...) {
-    delete o;
-    return nullptr;
+    code = kErrorInternal;
   }
+  delete o;
+  setLastError(code);
+  return nullptr;
 }
 
 // Takes h out of the registry when accept(T&) agrees (the host, not a chain,
@@ -80,13 +113,15 @@ typename Base::Handle* createObject(Make&& make, Build&& build) noexcept {
 template <class T, class R, class Accept, class Finish>
 R destroyObject(typename T::Handle* h, R failure, Accept&& accept, Finish&& finish) noexcept {
   T* o = nullptr;
-  try {
+  const bool removed = guarded(false, [&] {
     o = liveObject<T>(h);
-    if (!o || !accept(*o) || !handleRegistry().remove(h, T::kHandleKind)) return failure;
-  } catch (...) {
-    return failure;
-  }
-  R result = guarded(failure, [&]() -> R { return finish(*o); });
+    if (!o) return refuse(false, handleError(h));
+    if (!accept(*o)) return refuse(false, kErrorWrongFamily);
+    if (!handleRegistry().remove(h, T::kHandleKind)) return refuse(false, kErrorChainOwned);
+    return true;
+  });
+  if (!removed) return failure;
+  R result = guarded(failure, [&]() -> R { return outcome<R>(finish(*o), failure); });
   delete o;
   return result;
 }
@@ -111,8 +146,10 @@ T* effectOf(const DspEffect* h) {
 template <class T, class R, class F>
 R withEffect(DspEffect* h, R failure, F&& f) noexcept {
   return guarded(failure, [&]() -> R {
-    T* e = effectOf<T>(h);
-    return e ? f(*e) : failure;
+    EffectBase* e = liveEffect(h);
+    if (!e) return refuse<R>(failure, handleError(h));
+    if (e->typeId != T::kTypeId) return refuse<R>(failure, kErrorWrongFamily);
+    return outcome<R>(f(*static_cast<T*>(e)), failure);
   });
 }
 
