@@ -60,9 +60,6 @@ void destroyLoose(const PluginInfo& info, DspEffect* e) {
   else if (n == "pitch") termPitchShift(e);
 }
 
-// Frames of 32-bit float time that one step of the fader's timeline can be
-// off by at this position, so a ramp is never scheduled into the past.
-double timelineSlack(uint64_t position) { return 1.5 + 2.5e-7 * static_cast<double>(position); }
 
 }  // namespace
 
@@ -139,12 +136,14 @@ void EffectInstance::activate() {
   retired_ = nullptr;
   current_.reset(make(info_, values.data(), rate_, capacity_));
   applied_ = values;
-  position_ = 0;
 }
 
 bool EffectInstance::shapes(uint32_t i) const {
   if (info_.controls[i].live == Live::no) return true;
-  return worker_ && setterOf(info_.effect->name, info_.controls[i].param->name) == kGainLevel;
+  // The fader's own ramp is a scheduled action, which allocates: a level
+  // change is a cross-fade to a new object where a worker can build one, and
+  // otherwise waits for the next activation, so run() never allocates.
+  return setterOf(info_.effect->name, info_.controls[i].param->name) == kGainLevel;
 }
 
 bool EffectInstance::wantsRebuild() const {
@@ -178,7 +177,6 @@ void EffectInstance::install(BuiltEffect* fresh) {
     // Remember what was asked for, so the same refusal is not asked again.
     for (uint32_t i = 0; i < info_.controls.size(); ++i) applied_[i] = controlValue(i);
   }
-  position_ = 0;
 }
 
 BuiltEffect* EffectInstance::takeRetired() {
@@ -199,13 +197,6 @@ void EffectInstance::applyLiveControls() {
     switch (setterOf(info_.effect->name, info_.controls[i].param->name)) {
       case kEqLevel: setShelvingEQOutputLevel(e, v); break;
       case kGeqMaster: setGraphicEQMasterGain(e, v); break;
-      case kGainLevel: {
-        const int r = findControl(info_, "ramp");
-        const double start = (static_cast<double>(position_) + timelineSlack(position_)) / rate_;
-        const double ramp = std::max<double>(r >= 0 ? controlValue(static_cast<uint32_t>(r)) : 0.0, 1.0 / rate_);
-        setFaderAction(e, 0, static_cast<float>(start), static_cast<float>(start + ramp), v);
-        break;
-      }
       case kChorusDelay: setChorusDelaytime(e, v); break;
       case kChorusDepth: setChorusDepth(e, v); break;
       case kChorusPeriod: setChorusSpeed(e, v); break;
@@ -218,6 +209,7 @@ void EffectInstance::applyLiveControls() {
       case kChorusDry: setChorusOrgMix(e, v); break;
       case kPitchShift: shift = true; break;
       case kPitchLevel: setPitchShiftOutLevel(e, v); break;
+      case kGainLevel:  // rebuilt, never set in place: see shapes()
       case kNone: break;
     }
   }
@@ -275,7 +267,6 @@ void EffectInstance::run(uint32_t frames) {
         retired_ = fading_.release();
       }
     }
-    position_ += n;
     offset += n;
   }
 }

@@ -78,7 +78,6 @@ class EffectInstance {
   uint32_t fadeDone_ = 0;
   uint32_t fadeFrames_ = 1;
   bool worker_ = false;
-  uint64_t position_ = 0;          // frames since the current object was made
   std::vector<float> scratch_, fadeScratch_;
 };
 
