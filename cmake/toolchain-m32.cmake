@@ -14,7 +14,7 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-m32")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-m32")
 # Library searches look in the i386 directories, never at the distribution's
-# 64-bit libgtest or libpng.
+# 64-bit libgtest.
 set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
 
 # Some kernels refuse 32-bit executables; run the tests through qemu-i386

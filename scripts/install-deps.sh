@@ -25,7 +25,7 @@ for arg in "$@"; do
     --cross) pkgs+=(googletest g++-multilib qemu-user g++-mingw-w64-i686-posix
                     g++-mingw-w64-x86-64-posix wine64) ;;
     --bench) pkgs+=(pkg-config libfftw3-dev libkissfft-dev libsamplerate0-dev libsoxr-dev libspeexdsp-dev
-                    libsoundtouch-dev libsndfile1-dev sox hyperfine python3) ;;
+                    libsoundtouch-dev librubberband-dev libsndfile1-dev sox hyperfine python3) ;;
     *) echo "install-deps: unknown option $arg" >&2; exit 2 ;;
   esac
 done
