@@ -337,7 +337,7 @@ bool AlignedGrains::avoidOnsets(int64_t& lowest, int64_t& highest, int64_t reach
   }
   int64_t after = INT64_MAX;
   const int64_t scanEnd = std::min(end_, std::max(top, c) + overlap + 1);
-  for (int64_t k = c; k < scanEnd; ++k) {
+  for (int64_t k = std::max(c, base_); k < scanEnd; ++k) {
     if (onset_[k - base_] != 0.0f) {
       after = k;
       break;
@@ -414,6 +414,11 @@ void AlignedGrains::runGrain() {
     p = std::max(base_, std::min(room, centre));
   }
 
+  // A window moved back before an onset, or a nominal position moved back
+  // for want of input, can reach below what the store still holds: the
+  // splice and the continuation stay inside it.
+  p = std::clamp(p, base_, std::max(base_, room));
+  continuation_ = std::clamp(continuation_, base_, std::max(base_, end_ - static_cast<int64_t>(overlap)));
   const auto from = static_cast<size_t>(p - base_);
   const auto cont = static_cast<size_t>(continuation_ - base_);
   for (uint32_t c = 0; c < channels_; ++c) {
