@@ -79,11 +79,10 @@ class HqupsEffect : public EffectBase {
   // out and aux hold the larger of the output count and the capacity: the
   // equal-rate copy writes every input frame.
   bool growOutputs(uint32_t frames);
-  // setupBuffers, remembering how long out and aux are afterwards.
+  // setupBuffers within the largest block the upsampler takes.
   bool setupAllBuffers(uint32_t frames, uint32_t channels);
   bool fail();
 
-  uint32_t outputCapacity = 0;
   // The output block asked for at creation by size (initHqups); 0 when
   // sized by input.
   uint32_t requestedFrames = 0;
