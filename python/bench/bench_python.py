@@ -43,11 +43,11 @@ def build_timer(build, out):
     subprocess.run(cmd, check=True)
 
 
-def python_pass(dspfx, spec, x):
+def python_pass(dspfx, chain_text, x):
     """CPU seconds of this thread for the blocks of x through Stream.process
     (the library runs in the calling thread). x is (channels,
     frames) planar, or the transpose of interleaved frames."""
-    s = dspfx.Chain.parse(spec).stream(RATE, x.shape[0], total_frames=x.shape[1], block=BLOCK)
+    s = dspfx.Chain.parse(chain_text).stream(RATE, x.shape[0], total_frames=x.shape[1], block=BLOCK)
     blocks = [x[:, a:a + BLOCK] for a in range(0, x.shape[1] - BLOCK + 1, BLOCK)]
     t0 = time.thread_time()
     for b in blocks:
@@ -63,16 +63,16 @@ def overhead_rows(dspfx, timer, tmp, passes):
     np.ascontiguousarray(x.T).tofile(raw)
     frames_first = np.ascontiguousarray(x.T).T
     rows = []
-    for spec in FAMILIES:
+    for chain_text in FAMILIES:
         c_best = py_best = ff_best = float("inf")
         for _ in range(passes):
-            out = subprocess.run([timer, raw, "2", str(RATE), str(BLOCK), "1", *spec.split()],
+            out = subprocess.run([timer, raw, "2", str(RATE), str(BLOCK), "1", *chain_text.split()],
                                  capture_output=True, text=True, check=True).stdout
             c_best = min(c_best, float(out))
-            py_best = min(py_best, python_pass(dspfx, spec, x))
-            ff_best = min(ff_best, python_pass(dspfx, spec, frames_first))
+            py_best = min(py_best, python_pass(dspfx, chain_text, x))
+            ff_best = min(ff_best, python_pass(dspfx, chain_text, frames_first))
         us = 1e6 / (x.shape[1] // BLOCK)
-        rows.append((spec, c_best * us, py_best * us, py_best / c_best - 1, ff_best * us, ff_best / c_best - 1))
+        rows.append((chain_text, c_best * us, py_best * us, py_best / c_best - 1, ff_best * us, ff_best / c_best - 1))
     return rows
 
 
@@ -142,8 +142,8 @@ def section(rows, threads, batches, quick):
              "passed in place). Both copy the output once. Target: overhead at most 5 %.", "",
              "| effect | C µs/block | Python µs/block | overhead | frames-first µs/block | overhead | target met |",
              "|---|---:|---:|---:|---:|---:|---|"]
-    for spec, c_us, py_us, over, ff_us, ff_over in rows:
-        lines.append(f"| `{spec}` | {c_us:.1f} | {py_us:.1f} | {over * 100:+.1f} % | {ff_us:.1f} | "
+    for chain_text, c_us, py_us, over, ff_us, ff_over in rows:
+        lines.append(f"| `{chain_text}` | {c_us:.1f} | {py_us:.1f} | {over * 100:+.1f} % | {ff_us:.1f} | "
                      f"{ff_over * 100:+.1f} % | {'yes' if min(over, ff_over) <= 0.05 else 'no'} |")
     met = sum(1 for r in rows if min(r[3], r[5]) <= 0.05)
     lines += ["", f"{met} of {len(rows)} families within 5 %.", "",
